@@ -1,0 +1,3 @@
+#include "app/run_state.h"
+
+RunState run_state;
