@@ -134,6 +134,58 @@ case $name in
     fi
     ;;
 
+  crc_error_close)
+    # A stored file with a wrong CRC: the error line in the log pane and the log file,
+    # the closing message 132, then the dialog waits with Close; exit code 3.
+    if [ "$EXTRACTION_READY" != 1 ]; then
+      echo "note skipped: needs the extraction run"
+      exit 0
+    fi
+    cat "$QUILLO_MODULE" "$QUILLO_TEST_DATA/module/data_crc_error.kez" >"$setup"
+    dest=$work/out/crc
+    drive start "\"$(win "$setup")\" -s1 \"-d$(win "$dest")\"" msgbox 错误 60000 answer 1 dialog "$CAPTION" \
+      text 1 wait-text 103 "CRC 失败" press 1 exit 60000
+    check "closing message 132" has_match '^msgbox own=1 text=某些安装文件被破坏。\\n请下载一个最新版本或重试安装程序$'
+    check "install became close" has_line "text id=1 text=关闭"
+    check "error line in the pane" has_match '^text id=103 text=.*CRC 失败。'
+    check "error line in the log file" grep -q 'CRC 失败。' "$work/log.txt"
+    check "exit code 3" has_line "exit 3"
+    check "good files kept" test -f "$dest/good.txt" -a -f "$dest/after.txt"
+    ;;
+
+  message_block)
+    # A message block before the archive translates the dialog texts and the error box
+    # caption and widens the start dialog to 150 %.
+    drive start "\"$(win "$setup")\"" dialog "$CAPTION" rect press 2 exit 60000
+    base_width=$(sed -n 's/^rect x=.* w=\([0-9]*\) h=.*/\1/p' "$work/driver.out")
+    python3 - "$work/block.txt" <<'PY'
+import sys, zlib
+def key(*parts):
+    return "%08x" % (zlib.crc32(b"".join(p.encode("gbk") for p in parts)) & 0xFFFFFFFF)
+records = [
+    (key("$", "STARTDLG", "Quillo 自解压文件"), "Quillo Selbstentpacker"),
+    (key("$", "STARTDLG"), "150*100"),
+    (key("$", "STARTDLG", "安装"), "Installieren"),
+    (key("s", "错误"), "Fehler"),
+]
+with open(sys.argv[1], "wb") as f:
+    f.write(b"***messages** test block\r\n")
+    for k, text in records:
+        f.write(('%s="%s"\r\n' % (k, text)).encode("gbk"))
+    f.write(b"\0")
+PY
+    cat "$QUILLO_MODULE" "$work/block.txt" "$QUILLO_TEST_DATA/module/stored_tree.kez" >"$setup"
+    drive start "\"$(win "$setup")\" -el -s2 -dQ:\\nowhere" dialog "Quillo Selbstentpacker" rect controls \
+      msgbox Fehler answer 1 exit 60000
+    width=$(sed -n 's/^rect x=.* w=\([0-9]*\) h=.*/\1/p' "$work/driver.out")
+    echo "width $base_width -> $width"
+    check "translated button" has_match '^control id=1 class=Button .*text=Installieren$'
+    check "untranslated texts stay" has_match '^control id=2 class=Button .*text=取消$'
+    check "dialog 1.5 times as wide" test "$((width * 100 / base_width))" -ge 140 -a "$((width * 100 / base_width))" -le 155
+    check "translated error caption" has_match '^msgbox own=1 '
+    check "exit code 1" has_line "exit 1"
+    ;;
+
   start_dialog_screenshot)
     out=${QUILLO_SCREENSHOTS:-$work}
     mkdir -p "$out"
