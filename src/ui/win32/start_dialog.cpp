@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "app/progress.h"
 #include "app/report.h"
 #include "app/run_state.h"
 #include "archive/comment.h"
@@ -322,18 +323,9 @@ void pump_pending_messages() {
   }
 }
 
-void show_progress(uint64_t total64, uint64_t done64) {
-  uint32_t total = static_cast<uint32_t>(total64);
-  uint32_t done = static_cast<uint32_t>(done64);
-  if (done > 1000000) {
-    total >>= 8;
-    done >>= 8;
-  }
-  uint32_t percent;
-  if (total == 0) percent = 0;
-  else if (done > total) percent = 100;
-  else percent = static_cast<uint32_t>(static_cast<uint64_t>(done) * 100 / total);
-  if (HWND dialog = main_dialog()) SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETPOS, percent, 0);
+void show_progress(uint64_t total, uint64_t done) {
+  if (HWND dialog = main_dialog())
+    SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETPOS, progress_percent(total, done), 0);
   pump_one_message();
 }
 
