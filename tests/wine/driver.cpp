@@ -13,6 +13,7 @@
 //   msgbox <caption> [ms]       wait for a message box of any process; its text, process
 //                               and command line
 //   answer <id>                 press a button of the last message box
+//   windows                     the visible top-level windows of the program
 //   rect                        the dialog's screen rectangle
 //   touch <file>                create a file (a signal to the test script)
 //   wait-file <file> [ms]       wait until a file exists
@@ -116,6 +117,12 @@ HWND wait_for_dialog(const wchar_t* caption, DWORD pid, DWORD ms) {
     if (GetTickCount() - start > ms) return nullptr;
     Sleep(50);
   }
+}
+
+BOOL CALLBACK list_window(HWND w, LPARAM data) {
+  if (IsWindowVisible(w) && process_of(w) == static_cast<DWORD>(data))
+    say("window class=" + utf8(class_of(w)) + " caption=" + escaped(window_text(w)));
+  return TRUE;
 }
 
 BOOL CALLBACK find_any_window(HWND w, LPARAM data) {
@@ -245,6 +252,8 @@ int main() {
       if (!message_box) fail("no message box");
       PostMessageW(message_box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0);
       say("answered id=" + std::to_string(id));
+    } else if (step == L"windows") {
+      EnumWindows(list_window, process.dwProcessId);
     } else if (step == L"rect") {
       RECT r;
       if (!dialog || !GetWindowRect(dialog, &r)) fail("no dialog");

@@ -108,6 +108,16 @@ case $name in
     check_tree "$dest"
     ;;
 
+  browse_cancelled)
+    # Browse opens the system's folder browser (Wine names it 选择文件夹) with message
+    # 100 as its title text; cancelling it leaves the destination as it was.
+    drive start "\"$(win "$setup")\" -dC:\\kept" dialog "$CAPTION" press 102 dialog 选择文件夹 controls press 2 \
+      dialog "$CAPTION" text 101 press 2 exit 60000
+    check "browser shows message 100" has_match '^control id=.* text=选择目标文件夹$'
+    check "destination unchanged" has_line 'text id=101 text=C:\\kept'
+    check "exit code 255" has_line "exit 255"
+    ;;
+
   cancel_before_install)
     drive start "\"$(win "$setup")\"" dialog "$CAPTION" press 2 exit 60000
     check "exit code 255" has_line "exit 255"

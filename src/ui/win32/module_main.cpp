@@ -2,6 +2,7 @@
 // exit sequence.
 #include <windows.h>
 #include <commctrl.h>
+#include <ole2.h>
 #include <shlobj.h>
 
 #include <cstring>
@@ -48,6 +49,7 @@ struct UiLibraries {
   HMODULE rich_edit_1 = nullptr;
   HMODULE rich_edit_2 = nullptr;
   IMalloc* shell_allocator = nullptr;
+  bool ole_initialised = false;
 
   void load() {
     rich_edit_1 = load_system_library("riched32.dll");
@@ -73,6 +75,9 @@ struct UiLibraries {
       if (loaded_here) FreeLibrary(controls);
     }
     if (SHGetMalloc(&shell_allocator) != S_OK) shell_allocator = nullptr;
+    // Auto-completion of the destination field and the new-style folder browser are COM
+    // objects: the thread needs OLE before the start dialog is created.
+    ole_initialised = SUCCEEDED(OleInitialize(nullptr));
   }
 
   void release() {
@@ -81,6 +86,8 @@ struct UiLibraries {
     rich_edit_1 = rich_edit_2 = nullptr;
     if (shell_allocator) shell_allocator->Release();
     shell_allocator = nullptr;
+    if (ole_initialised) OleUninitialize();
+    ole_initialised = false;
   }
 };
 
