@@ -6,6 +6,7 @@
 #include "archive/archive_reader.h"
 #include "archive/comment.h"
 #include "archive_fixtures.h"
+#include "extract/extraction.h"
 #include "ui/catalogue.h"
 
 using namespace fixtures;
@@ -301,6 +302,7 @@ TEST(ArchiveNames, FieldFormsAndPostProcessing) {
   unknown_os.attributes = 0x1234;
   Entry volume_label = stored("LABEL", "");
   volume_label.attributes = 0x08;
+  Entry long_name = stored(std::string(2000, 'n') + "/x", "6");
 
   struct Seen {
     std::string narrow, wide;
@@ -310,14 +312,16 @@ TEST(ArchiveNames, FieldFormsAndPostProcessing) {
   };
   std::vector<Seen> seen;
   walk(write_temp(archive_of({file_block(utf8), file_block(encoded), file_block(empty_form), file_block(legacy),
-                              file_block(unix_file), file_block(unknown_os), file_block(volume_label), end_block()})),
+                              file_block(unix_file), file_block(unknown_os), file_block(volume_label),
+                              file_block(long_name), end_block()})),
        [&](ArchiveReader& r) {
          bool folder = r.is_folder();
          bool label = r.is_volume_label();
          r.normalize_attributes();
          seen.push_back({r.file.name, utf8_of(r.file.name_wide), r.file.block_flags, r.file.host_attributes, folder, label});
        });
-  ASSERT_EQ(seen.size(), 7u);
+  ASSERT_EQ(seen.size(), 8u);
+  EXPECT_EQ(seen[7].narrow, std::string(1023, 'n'));
   EXPECT_EQ(seen[0].wide, "dir\\\xC3\xA9t\xC3\xA9.txt");
 #ifndef _WIN32
   EXPECT_EQ(seen[0].narrow, "dir\\\x82t\x82.txt");  // the OEM form (437) of the UTF-8 name
@@ -449,5 +453,45 @@ TEST(ArchiveBlocks, SubBlockDataChecks) {
     ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(exit_code(), 3) << "damage " << damage;
   }
+  reset_exit_status();
+}
+
+TEST(ArchiveBlocks, SubBlockDataKeptInTheHeader) {
+  Entry acl = stored("ACL", "");
+  acl.after_name = {1, 2, 3, 4, 5};
+  Bytes a = archive_of({sub_block(acl), end_block()});
+  ArchiveReader reader;
+  std::string path = write_temp(a);
+  ASSERT_TRUE(reader.open_archive(path.c_str(), nullptr));
+  ASSERT_GT(reader.find_sub_block("ACL"), 0);
+  ASSERT_EQ(reader.sub.block_data.count, 5u);
+  EXPECT_EQ(reader.sub.block_data[4], 5);
+  EXPECT_EQ(reader.computed_header_crc, reader.sub.crc16);
+}
+
+TEST(ArchiveEncryptedHeaders, WrongPasswordNamesTheArchive) {
+  // Whatever the key, these bytes do not decrypt to a header with a matching CRC.
+  Bytes a = signature();
+  append(a, main_header(0x0080));
+  Bytes garbage(8 + 48);
+  for (size_t i = 0; i < garbage.size(); i++) garbage[i] = static_cast<uint8_t>(i * 37 + 11);
+  append(a, garbage);
+  std::string path = write_temp(a);
+
+  ExtractionJob job;
+  std::strcpy(job.password, "wrong");
+  reset_exit_status();
+  ArchiveReader reader(&job);
+  ::testing::internal::CaptureStderr();
+  ASSERT_TRUE(reader.open_archive(path.c_str(), nullptr));
+  EXPECT_TRUE(reader.encrypted_headers);
+  EXPECT_TRUE(reader.starts_mid_set);  // no first-volume flag: cannot tell, so assumed
+  EXPECT_EQ(reader.read_header(), 0);
+  std::string log = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(log.find(message(112, path.c_str())), std::string::npos) << log;
+  EXPECT_FALSE(reader.is_open());
+  EXPECT_TRUE(reader.broken_header);
+  EXPECT_EQ(exit_code(), 3);
+  EXPECT_EQ(reader.read_header(), 0);  // closed: nothing more, and no crash
   reset_exit_status();
 }
