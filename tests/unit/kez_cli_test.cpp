@@ -224,6 +224,7 @@ TEST(KezCli, ErrorsAreOneLineAndANonZeroStatus) {
       {{"create", "-o", "x.kez", "--level", "9", "f.txt"}, 2},
       {{"create", "-o", "x.kez", "--method", "zip", "f.txt"}, 2},
       {{"create", "-o", "x.kez", "--bogus", "f.txt"}, 2},
+      {{"create", "-o", "x.kez", "--solid", "--method", "store", "f.txt"}, 2},
       {{"create", "-o", "x.kez", "missing.txt"}, 1},
       {{"create", "-o", "x.kez", "--comment", "missing.txt", "f.txt"}, 1},
       {{"list"}, 2},

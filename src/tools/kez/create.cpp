@@ -150,7 +150,6 @@ int command_create(const Args& args) {
   std::string output, comment_file;
   WriterOptions options;
   options.method = PackMethod::automatic;
-  bool method_given = false;
   int level = 3;
   std::vector<std::string> paths;
 
@@ -187,7 +186,6 @@ int command_create(const Args& args) {
         print_error("unknown method '" + m + "' (store, lz or auto)");
         return 2;
       }
-      method_given = true;
     } else if (key == "--level") {
       std::string v;
       if (!value(v)) return 2;
@@ -218,19 +216,18 @@ int command_create(const Args& args) {
   }
 
   CreateJob job;
+  if (options.solid && options.method == PackMethod::store) {
+    print_error("--solid needs a compressing method (--method lz or auto)");
+    return 2;
+  }
   std::unique_ptr<EntryCompressor> lz;
   if (options.method != PackMethod::store) lz = make_lz_compressor(level);
   if (!lz) {
-    if (options.method == PackMethod::lz) {
+    if (options.method == PackMethod::lz || options.solid) {
       print_error("the LZ method is not available in this build (use --method store)");
       return 2;
     }
-    if (options.solid && method_given) {
-      print_error("--solid needs the LZ method, which is not available in this build");
-      return 2;
-    }
     options.method = PackMethod::store;
-    options.solid = false;
   }
   job.writer.set_compressor(std::move(lz));
 

@@ -54,6 +54,9 @@ Args utf8_arguments(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  SetConsoleOutputCP(CP_UTF8);  // listings are written in UTF-8
+#endif
   fill_lead_byte_table();
   crc32_fill_table();
   Args args = utf8_arguments(argc, argv);
