@@ -39,3 +39,8 @@ inline char* volume_number_position(char* n) {
 
 // Locale comparison of names ignoring case: 0 when equal. n < 0 compares whole strings.
 int compare_names(const char* a, const char* b, int n = -1);
+
+// Makes a cleaned relative name safe for the file system: no device names, no
+// components the system would alias.
+void make_system_safe(char* name);
+void make_system_safe(WChar* name);
