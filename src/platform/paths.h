@@ -52,3 +52,4 @@ inline char* volume_number_position(char* n) {
 
 // Locale comparison of names ignoring case: 0 when equal. n < 0 compares whole strings.
 int compare_names(const char* a, const char* b, int n = -1);
+

@@ -11,6 +11,9 @@ using Args = std::vector<std::string>;  // UTF-8, without the program and comman
 
 int command_create(const Args& args);
 int command_list(const Args& args);
+int command_test(const Args& args);
+int command_extract(const Args& args);
+int command_sfx(const Args& args);
 
 // One line on stderr: "kez: " and the text.
 void print_error(const std::string& text);

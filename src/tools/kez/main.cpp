@@ -20,6 +20,9 @@ const char kUsage[] =
     "commands:\n"
     "  create -o ARCHIVE [OPTIONS] PATH...  pack files and folders into a new archive\n"
     "  list ARCHIVE                        show every block of an archive\n"
+    "  test ARCHIVE                        decode every entry and check it, write nothing\n"
+    "  extract [-C DIR] ARCHIVE            extract every entry (exit status: the module's)\n"
+    "  sfx -o SETUP.EXE [OPTIONS] PATH...  make an installer: the module and a new archive\n"
     "\n"
     "kez COMMAND --help shows the options of a command.\n";
 
@@ -31,6 +34,9 @@ struct Command {
 const Command kCommands[] = {
     {"create", command_create},
     {"list", command_list},
+    {"test", command_test},
+    {"extract", command_extract},
+    {"sfx", command_sfx},
 };
 
 Args utf8_arguments(int argc, char** argv) {
