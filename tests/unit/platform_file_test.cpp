@@ -128,11 +128,22 @@ void answer_prompts(const DeathTestFolder& dir, const char* lines) {
 
 class DiskFileTest : public ::testing::Test {
  protected:
+  void SetUp() override {
+    saved_break_ = run_state.user_break;
+    saved_error_lines_ = run_state.error_lines;
+    run_state.user_break = 0;  // a break silences the reports
+    run_state.error_lines = 0;
+    reset_exit_status();
+  }
   void TearDown() override {
     reset_exit_status();
-    run_state.error_lines = 0;
+    run_state.user_break = saved_break_;
+    run_state.error_lines = saved_error_lines_;
   }
   ScratchFolder dir;
+
+ private:
+  int saved_break_ = 0, saved_error_lines_ = 0;
 };
 
 TEST_F(DiskFileTest, FailedOpenLeavesTheObjectClosedAndUnregistered) {
