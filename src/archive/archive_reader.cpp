@@ -223,7 +223,10 @@ bool ArchiveReader::check_archive(bool tolerate) {
     int64_t position = tell();
     int64_t saved_start = block_start, saved_next = next_block;
     uint8_t saved_type = current_type;
+    bool saved_broken = broken_header;
     starts_mid_set = false;
+    // The look-ahead is quiet: a damaged header is reported once, when it is read for real.
+    quiet_ = true;
     while (read_header() != 0) {
       if (current_type == kBlockSub) {
         if (std::strcmp(sub.name, "CMT") == 0) has_comment = true;
@@ -238,6 +241,8 @@ bool ArchiveReader::check_archive(bool tolerate) {
       }
       break;
     }
+    quiet_ = false;
+    broken_header = saved_broken;
     block_start = saved_start;
     next_block = saved_next;
     current_type = saved_type;
@@ -275,6 +280,14 @@ int ArchiveReader::read_header_bytes(uint8_t* out, int count) {
   return done;
 }
 
+void ArchiveReader::header_log(const char* format, const char* argument) {
+  if (!quiet_) log_error(format, argument);
+}
+
+void ArchiveReader::header_raise(int code) {
+  if (!quiet_) raise_exit_code(code);
+}
+
 int ArchiveReader::read_header() {
   if (!is_open()) return 0;
   block_start = tell();
@@ -297,8 +310,8 @@ int ArchiveReader::read_header() {
   if (got == 0) {
     int64_t size = length();
     if (block_start > size || next_block > size) {
-      log_error(message_text(103));
-      raise_exit_code(kExitWarning);
+      header_log(message_text(103));
+      header_raise(kExitWarning);
     }
     return 0;
   }
@@ -310,9 +323,9 @@ int ArchiveReader::read_header() {
   block.header_length = c.u16();
   block.data_size = 0;
   if (block.header_length < 7) {
-    log_error(message_text(104), "???");
+    header_log(message_text(104), "???");
     broken_header = true;
-    raise_exit_code(kExitCrc);
+    header_raise(kExitCrc);
     return 0;
   }
 
@@ -365,10 +378,10 @@ int ArchiveReader::read_header() {
       bool zero_tail = true;
       for (int i = 9; i < 16; i++) zero_tail = zero_tail && plain_[i] == 0;
       if (!(block.block_kind == kBlockEnd && (block.block_flags & kEndRevSpace) && zero_tail)) {
-        log_error(message_text(112), narrow_name);
+        header_log(message_text(112), narrow_name);
         close();
         broken_header = true;
-        raise_exit_code(kExitCrc);
+        header_raise(kExitCrc);
         return 0;
       }
     }
@@ -377,9 +390,9 @@ int ArchiveReader::read_header() {
   // Sizes near 2^64 wrap around: the position then fails to advance, as it must.
   next_block = static_cast<int64_t>(next);
   if (next > static_cast<uint64_t>(INT64_MAX) || next_block <= block_start) {
-    log_error(message_text(104), "???");
+    header_log(message_text(104), "???");
     broken_header = true;
-    raise_exit_code(kExitCrc);
+    header_raise(kExitCrc);
     return 0;
   }
   return static_cast<int>(read_size);
@@ -448,8 +461,8 @@ void ArchiveReader::parse_file_header(FileHeader& h, uint32_t read_size, bool is
   if (crc != h.crc16) {
     if (is_sub) append_bounded(h.name, "- ???", sizeof(h.name));
     broken_header = true;
-    raise_exit_code(kExitWarning);
-    log_error(message_text(104), oem_to_ansi_for_display(h.name));
+    header_raise(kExitWarning);
+    header_log(message_text(104), oem_to_ansi_for_display(h.name));
   }
 }
 

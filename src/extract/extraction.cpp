@@ -70,6 +70,13 @@ bool handle_other_block(ExtractionJob& job, ExtractionRun& run, ArchiveReader& r
 
 bool extract_file_entry(ExtractionJob& job, ExtractionRun& run, ArchiveReader& reader);
 
+// A file cannot take a name that is empty or ends in "." or "..": such a name is the
+// destination or one of its folders.
+bool names_a_folder(const char* name) {
+  const char* last = name_part(name);
+  return !*last || std::strcmp(last, ".") == 0 || std::strcmp(last, "..") == 0;
+}
+
 }  // namespace
 
 ExtractionRun::ExtractionRun() { decoder = new LzDecoder(this); }
@@ -310,7 +317,11 @@ bool extract_file_entry(ExtractionJob& job, ExtractionRun& run, ArchiveReader& r
     DiskFile out;
     if (extract_data && !testing) {
       bool skipped = false;
-      if (!create_output_file(job, &out, run.output_path, h.dos_mtime, static_cast<int64_t>(h.unpacked_size),
+      if (names_a_folder(working)) {
+        extract_data = false;
+        log_error(message_text(110), run.output_path);
+        raise_exit_code(kExitCreate);
+      } else if (!create_output_file(job, &out, run.output_path, h.dos_mtime, static_cast<int64_t>(h.unpacked_size),
                               &skipped, run.output_path_w)) {
         extract_data = false;
         if (!skipped) {

@@ -111,7 +111,13 @@ inline std::filesystem::path temp_folder() {
   std::filesystem::path p = std::filesystem::temp_directory_path() /
                             ("quillo_" + std::string(info->test_suite_name()) + "_" + info->name() + "_" +
                              std::to_string(counter++));
-  std::filesystem::remove_all(p);
+  // A read-only file left by an earlier run must not stop the clean-up.
+  std::error_code ec;
+  if (std::filesystem::exists(p, ec))
+    for (const auto& e : std::filesystem::recursive_directory_iterator(p, ec))
+      std::filesystem::permissions(e.path(), std::filesystem::perms::owner_write,
+                                   std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(p, ec);
   std::filesystem::create_directories(p);
   return p;
 }

@@ -99,6 +99,9 @@ int run(bool testing, const Args& args) {
   if (!output.empty()) {
     if (output.back() != '/' && output.back() != '\\') output += '\\';
     core_names(output, job.destination, job.destination_wide);
+    slashes_to_backslashes(job.destination, nullptr, kPathSize);
+    for (WChar* w = job.destination_wide; *w; w++)
+      if (*w == '/') *w = '\\';
     create_all_folders(job.destination, job.destination_wide, false);
   }
   run_extraction(job);

@@ -1,5 +1,5 @@
 // kez create: packs files and folders into a new archive. Paths are stored relative to
-// the parent of each PATH argument, folders before their contents, names in order.
+// the parent of each PATH argument, names in order, each folder after its contents.
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -87,11 +87,6 @@ bool add_path(CreateJob& job, const fs::path& disk, const std::string& archive_n
   if (same_file(disk, job.output)) return true;
 
   if (e.is_folder) {
-    if (!job.writer.add_folder(info_for(archive_name, e))) {
-      print_error(job.writer.error() + " (" + disk_name + ")");
-      return false;
-    }
-    job.folders++;
     std::vector<fs::path> children;
     std::error_code ec;
     for (fs::directory_iterator it(disk, ec), end; !ec && it != end; it.increment(ec)) children.push_back(it->path());
@@ -102,6 +97,13 @@ bool add_path(CreateJob& job, const fs::path& disk, const std::string& archive_n
     std::sort(children.begin(), children.end());
     for (const fs::path& child : children)
       if (!add_path(job, child, archive_name + "\\" + utf8_of(child.filename()))) return false;
+    // The folder's own entry follows its contents, so that the times restored for it are
+    // not changed again by the files extracted into it.
+    if (!job.writer.add_folder(info_for(archive_name, e))) {
+      print_error(job.writer.error() + " (" + disk_name + ")");
+      return false;
+    }
+    job.folders++;
     return true;
   }
 
