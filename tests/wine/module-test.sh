@@ -9,7 +9,7 @@ name=$1
 
 # Set to 1 once the module's extraction run writes the archive's files: the tests then
 # also check the extracted tree and the log lines.
-EXTRACTION_READY=${QUILLO_EXTRACTION_READY:-0}
+EXTRACTION_READY=${QUILLO_EXTRACTION_READY:-1}
 
 CAPTION='Quillo 自解压文件'
 work=$PWD/work/$name
