@@ -124,6 +124,22 @@ bool add_path(CreateJob& job, const fs::path& disk, const std::string& archive_n
   return true;
 }
 
+// True for valid UTF-8 text that holds characters beyond ASCII (text in another
+// encoding is stored as it is).
+bool needs_unicode_comment(const std::string& text) {
+  bool beyond_ascii = false;
+  for (size_t i = 0; i < text.size();) {
+    unsigned char b = static_cast<unsigned char>(text[i]);
+    int extra = b < 0x80 ? 0 : (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : -1;
+    if (extra < 0 || i + static_cast<size_t>(extra) >= text.size() + (extra == 0)) return false;
+    for (int k = 1; k <= extra; k++)
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    if (extra) beyond_ascii = true;
+    i += static_cast<size_t>(extra) + 1;
+  }
+  return beyond_ascii;
+}
+
 bool read_whole_file(const std::string& name, std::string& out) {
   std::FILE* f = open_file_utf8(name, "rb");
   if (!f) return false;
@@ -241,6 +257,18 @@ int command_create(const Args& args) {
     if (options.comment.size() >= 2 && static_cast<uint8_t>(options.comment[0]) == 0xFF &&
         static_cast<uint8_t>(options.comment[1]) == 0xFE) {
       options.comment.erase(0, 2);
+      options.comment_utf16 = true;
+    } else if (needs_unicode_comment(options.comment)) {
+      // A UTF-8 script with characters beyond ASCII is stored as UTF-16, so that the
+      // module shows it in whatever code page the target system has.
+      std::string text = options.comment;
+      if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+      std::u16string wide = utf8_to_u16(text);
+      options.comment.clear();
+      for (char16_t c : wide) {
+        options.comment += static_cast<char>(c & 0xFF);
+        options.comment += static_cast<char>(c >> 8);
+      }
       options.comment_utf16 = true;
     }
   }
