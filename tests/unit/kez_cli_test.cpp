@@ -253,4 +253,108 @@ TEST(KezCli, ListReportsDamageWithTheReadersExitCode) {
   EXPECT_NE(r.out.find("before.txt"), std::string::npos);
 }
 
+// Files, sizes and modification times (to the 100 ns the archive keeps) of a tree.
+std::map<std::string, std::string> tree_state(const fs::path& root) {
+  std::map<std::string, std::string> state;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    struct stat st;
+    if (lstat(e.path().c_str(), &st) != 0) continue;
+    std::string rel = fs::relative(e.path(), root).string();
+    std::ostringstream v;
+    if (S_ISDIR(st.st_mode)) {
+      v << "dir ";
+    } else if (S_ISREG(st.st_mode)) {
+      v << "file " << st.st_size << " " << std::hash<std::string>()(slurp(e.path())) << " ";
+      v << ((st.st_mode & S_IWUSR) ? "rw" : "ro") << " ";
+    } else {
+      continue;  // links are not packed
+    }
+    v << st.st_mtim.tv_sec << "." << st.st_mtim.tv_nsec / 100;
+    state[rel] = v.str();
+  }
+  return state;
+}
+
+TEST(KezCli, CreateThenExtractGivesBackARealTree) {
+  fs::path work = temp_folder();
+  fs::path tree = work / "tree";
+  fs::create_directories(tree);
+  for (const char* source : {"/usr/share/common-licenses", "/usr/share/doc/git", "/usr/share/zoneinfo/Europe"}) {
+    if (!fs::exists(source)) continue;
+    std::error_code ec;
+    fs::copy(source, tree / fs::path(source).filename(),
+             fs::copy_options::recursive | fs::copy_options::skip_symlinks, ec);
+  }
+  write_file(tree / "目录" / "文件.txt", "中文");
+  write_file(tree / "empty.txt", "");
+  write_file(tree / "locked.txt", "read only");
+  set_mtime(tree / "locked.txt", 1600000000, 123456700);
+  chmod((tree / "locked.txt").c_str(), 0444);
+  set_mtime(tree / "目录", 1500000000, 999999900);
+  fs::create_directories(tree / "empty folder");
+
+  ASSERT_EQ(kez({"create", "-o", (work / "t.kez").string(), tree.string()}, work).exit, 0);
+  KezRun x = kez({"extract", "-C", (work / "out").string(), (work / "t.kez").string()}, work);
+  ASSERT_EQ(x.exit, 0) << x.err;
+  EXPECT_EQ(tree_state(work / "out" / "tree"), tree_state(tree));
+  KezRun t = kez({"test", (work / "t.kez").string()}, work);
+  EXPECT_EQ(t.exit, 0) << t.err;
+  chmod((work / "out" / "tree" / "locked.txt").c_str(), 0644);
+  chmod((tree / "locked.txt").c_str(), 0644);
+}
+
+TEST(KezCli, SfxAppendsTheArchiveToTheModule) {
+  fs::path work = temp_folder();
+  std::string module(70000, 'M');  // any executable part: the archive is found behind it
+  write_file(work / "module.exe", module);
+  write_file(work / "app" / "a.txt", "alpha");
+  write_file(work / "app" / "sub" / "b.txt", "beta");
+  KezRun made = kez({"sfx", "--module", (work / "module.exe").string(), "-o", (work / "setup.exe").string(),
+                     (work / "app").string()},
+                    work);
+  ASSERT_EQ(made.exit, 0) << made.err;
+  std::string setup = slurp(work / "setup.exe");
+  EXPECT_EQ(setup.substr(0, module.size()), module);
+  EXPECT_FALSE(fs::exists(work / "setup.exe.archive.tmp"));
+
+  KezRun listed = kez({"list", (work / "setup.exe").string()}, work);
+  EXPECT_EQ(listed.exit, 0);
+  EXPECT_NE(listed.out.find("70000"), std::string::npos) << listed.out;  // where the archive starts
+  EXPECT_NE(listed.out.find("app/sub/b.txt"), std::string::npos) << listed.out;
+  KezRun x = kez({"extract", "-C", (work / "out").string(), (work / "setup.exe").string()}, work);
+  EXPECT_EQ(x.exit, 0) << x.err;
+  EXPECT_EQ(slurp(work / "out" / "app" / "sub" / "b.txt"), "beta");
+
+  // The same with a ready archive.
+  ASSERT_EQ(kez({"create", "-o", (work / "app.kez").string(), (work / "app").string()}, work).exit, 0);
+  ASSERT_EQ(kez({"sfx", "--module", (work / "module.exe").string(), "-o", (work / "setup2.exe").string(), "--archive",
+                 (work / "app.kez").string()},
+                work)
+                .exit,
+            0);
+  EXPECT_EQ(slurp(work / "setup2.exe"), module + slurp(work / "app.kez"));
+}
+
+TEST(KezCli, ExtractExitCodes) {
+  fs::path work = temp_folder();
+  write_file(work / "not-an-archive.bin", std::string(1000, 'x'));
+  struct Case {
+    std::vector<std::string> args;
+    int exit;
+    const char* in_log;
+  } cases[] = {
+      {{"extract", (work / "missing.kez").string()}, 6, "Cannot open"},
+      {{"extract", (work / "not-an-archive.bin").string()}, 1, "unknown or the archive is damaged"},
+      {{"extract", "--bogus", "x"}, 2, "unknown option"},
+      {{"extract"}, 2, "no archive"},
+      {{"test", (fs::path(QUILLO_TEST_DATA) / "conformance" / "data_crc_error" / "archive.kez").string()}, 3,
+       "CRC failed in bad.bin"},
+  };
+  for (const Case& c : cases) {
+    KezRun r = kez(c.args, work);
+    EXPECT_EQ(r.exit, c.exit) << c.args[0] << " " << r.err;
+    EXPECT_NE(r.err.find(c.in_log), std::string::npos) << r.err;
+  }
+}
+
 #endif
