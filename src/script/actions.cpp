@@ -40,6 +40,9 @@ class NullHost final : public ScriptHost {
 NullHost null_host;
 ScriptHost* current_host = &null_host;
 
+// The folder that TempMode proposed: the only one removed at exit.
+char prepared_temp_folder[kPathSize];
+
 constexpr char kTempPrefix[] = "KezSFX";
 
 char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
@@ -216,6 +219,7 @@ void prepare_temp_folder(void* window, const char* value, const char* question_f
     if (get_attributes(candidate, nullptr) == kInvalidAttributes) break;
   }
   host->set_destination_text(window, candidate);
+  copy_bounded(prepared_temp_folder, candidate, sizeof(prepared_temp_folder));
 
   if (!*value || run_state.silent_from_command_line) return;
 
@@ -248,6 +252,9 @@ void remove_temp_folder() {
   if (!get_current_folder(folder, sizeof(folder))) return;
   if (run_state.keep_temp_folder) return;
   if (!starts_ignoring_case(last_component(folder), kTempPrefix)) return;
+  // A folder of that name that the run did not propose (the folder the program was
+  // started in, when the Install handler never entered the temporary one) is the user's.
+  if (!equal_ignoring_case(folder, prepared_temp_folder)) return;
   set_current_folder("..");
   script_host()->delete_tree(folder);
 }

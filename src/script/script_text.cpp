@@ -127,7 +127,11 @@ char* read_text_block(const char* position) {
 void unescape_question_text(char* text) {
   char* out = text;
   for (const char* p = text; *p;) {
-    if (p[0] == '\\' && p[1] == '\\') {
+    // A double-byte character whose second byte looks like a backslash stays whole.
+    if (is_lead_byte(static_cast<uint8_t>(p[0])) && p[1]) {
+      *out++ = *p++;
+      *out++ = *p++;
+    } else if (p[0] == '\\' && p[1] == '\\') {
       *out++ = '\\';
       p += 2;
     } else if (p[0] == '\\' && p[1] == 'n') {

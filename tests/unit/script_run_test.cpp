@@ -289,29 +289,32 @@ TEST_F(ScriptRun, TempModeChoosesAFreshFolderAndAsks) {
   EXPECT_EQ(run_state.silent_level, 0);
 }
 
-TEST_F(ScriptRun, TemporaryFolderIsRemovedFromItsParent) {
-  make_folder("KezSFX3");
+TEST_F(ScriptRun, OnlyTheProposedTemporaryFolderIsRemoved) {
+  host.temp = scratch;
+  run("TempMode", TempFolderPhase);
+  const std::string proposed = scratch + "\\KezSFX0";
+  ASSERT_EQ(host.of("destination"), Calls{proposed});
+  make_folder("KezSFX0");
+  make_folder("KezSFX9");
   make_folder("other");
   struct Case {
-    const char* folder;
+    std::string folder;
     bool keep;
     bool removed;
-  } cases[] = {{"KezSFX3", false, true}, {"KezSFX3", true, false}, {"other", false, false}};
+  } cases[] = {
+      {proposed, false, true},
+      {proposed, true, false},
+      // Named like one, but not the run's: for example the folder the program was started in.
+      {scratch + "\\KezSFX9", false, false},
+      {scratch + "\\other", false, false},
+  };
   for (const Case& c : cases) {
     host.calls.clear();
-    std::string folder = scratch + "\\" + c.folder;
-    ASSERT_TRUE(set_current_folder(folder.c_str()));
+    ASSERT_TRUE(set_current_folder(c.folder.c_str()));
     run_state.keep_temp_folder = c.keep;
     remove_temp_folder();
-    EXPECT_EQ(host.of("tree"), c.removed ? Calls{folder} : Calls{}) << c.folder;
-    EXPECT_EQ(script_test::current_folder(), c.removed ? scratch : folder);
+    EXPECT_EQ(host.of("tree"), c.removed ? Calls{c.folder} : Calls{}) << c.folder;
+    EXPECT_EQ(script_test::current_folder(), c.removed ? scratch : c.folder);
     set_current_folder(scratch.c_str());
   }
-  // The name is compared without regard to case.
-  make_folder("kezsfx_x");
-  ASSERT_TRUE(set_current_folder((scratch + "\\kezsfx_x").c_str()));
-  run_state.keep_temp_folder = false;
-  host.calls.clear();
-  remove_temp_folder();
-  EXPECT_EQ(host.of("tree").size(), 1u);
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/run_state.h"
 #include "platform/memory.h"
 #include "platform/system.h"
 #include "script/script.h"
@@ -183,6 +184,14 @@ TEST(ScriptText, QuestionEscapesAndBackslashes) {
     unescape_question_text(text);
     EXPECT_STREQ(text, c.out) << c.in;
   }
+
+  // The second byte of a double-byte character is no escape.
+  bool was_lead = run_state.lead_byte_table[0x95];
+  run_state.lead_byte_table[0x95] = true;
+  char dbcs[] = "\x95\\n\\n";
+  unescape_question_text(dbcs);
+  run_state.lead_byte_table[0x95] = was_lead;
+  EXPECT_STREQ(dbcs, "\x95\\n\n");
 
   for (auto [in, out] : {std::pair<const char*, const char*>{"", "\\"}, {"C:", "C:\\"}, {"C:\\", "C:\\"},
                          {"a\\b", "a\\b\\"}}) {
