@@ -24,9 +24,7 @@ class NullHost final : public ScriptHost {
   bool read_saved_destination(const char*, char*, int) override { return false; }
   void write_saved_destination(const char*, const char*) override {}
   bool temp_folder(char*, int) override { return false; }
-  void full_path(const char* path, char* buffer) override {
-    if (buffer != path) copy_bounded(buffer, path, kPathSize);
-  }
+  void full_path(const char* path, char* buffer) override { ::full_path(path, buffer); }
   void list_folder(const char*, FolderEntryHandler, void*) override {}
   void delete_tree(const char*) override {}
   void delete_at_restart(const char*) override {}
@@ -44,75 +42,6 @@ ScriptHost* current_host = &null_host;
 char prepared_temp_folder[kPathSize];
 
 constexpr char kTempPrefix[] = "KezSFX";
-
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-bool equal_ignoring_case(const char* a, const char* b) {
-  for (; *a && *b; a++, b++)
-    if (ascii_lower(*a) != ascii_lower(*b)) return false;
-  return *a == *b;
-}
-
-bool starts_ignoring_case(const char* text, const char* prefix) {
-  for (; *prefix; text++, prefix++)
-    if (ascii_lower(*text) != ascii_lower(*prefix)) return false;
-  return true;
-}
-
-bool separator(char c) { return c == '\\' || c == '/'; }
-
-// Name splitting over double-byte text: the last component, its extension, the folder.
-const char* last_component(const char* path) {
-  const char* last = path;
-  for (const char* p = path; *p; p = next_char(p))
-    if (separator(*p)) last = p + 1;
-  if (last == path && path[0] && path[1] == ':' && !is_lead_byte(static_cast<uint8_t>(path[0]))) last = path + 2;
-  return last;
-}
-
-const char* extension_in(const char* path) {
-  const char* dot = nullptr;
-  for (const char* p = last_component(path); *p; p = next_char(p))
-    if (*p == '.') dot = p;
-  return dot;
-}
-
-bool extension_is(const char* path, const char* extension) {
-  const char* dot = extension_in(path);
-  return dot && equal_ignoring_case(dot, extension);
-}
-
-bool drive_prefix(const char* path) { return path[0] && path[1] == ':'; }
-
-// Cuts the last component and the separator before it, keeping a root whole.
-void cut_last_component(char* path) {
-  char* name = const_cast<char*>(last_component(path));
-  ptrdiff_t at = name - path;
-  if (at > 0 && separator(path[at - 1]) && !(at < 2 || (drive_prefix(path) && at < 4))) at--;
-  path[at] = 0;
-}
-
-// "X:\" for a drive path, "\\server\share\" for a network path, else empty.
-void root_of_path(const char* path, char* root) {
-  root[0] = 0;
-  if (drive_prefix(path)) {
-    root[0] = path[0];
-    root[1] = ':';
-    root[2] = '\\';
-    root[3] = 0;
-    return;
-  }
-  if (!(separator(path[0]) && separator(path[1]))) return;
-  const char* server_end = std::strchr(path + 2, '\\');
-  if (!server_end) return;
-  const char* share_end = std::strchr(server_end + 1, '\\');
-  size_t n = share_end ? static_cast<size_t>(share_end - path + 1) : std::strlen(path);
-  if (n >= static_cast<size_t>(kPathSize)) n = kPathSize - 1;
-  std::memcpy(root, path, n);
-  root[n] = 0;
-}
-
-bool wildcards_in(const char* text) { return std::strpbrk(text, "*?") != nullptr; }
 
 // Registry value name of a script path: ":", "\" and "/" become "%".
 void saved_value_name(const char* script_path, char* name) {
@@ -251,10 +180,10 @@ void remove_temp_folder() {
   char folder[kPathSize];
   if (!get_current_folder(folder, sizeof(folder))) return;
   if (run_state.keep_temp_folder) return;
-  if (!starts_ignoring_case(last_component(folder), kTempPrefix)) return;
+  if (compare_names(name_part(folder), kTempPrefix, 6) != 0) return;
   // A folder of that name that the run did not propose (the folder the program was
   // started in, when the Install handler never entered the temporary one) is the user's.
-  if (!equal_ignoring_case(folder, prepared_temp_folder)) return;
+  if (compare_names(folder, prepared_temp_folder) != 0) return;
   set_current_folder("..");
   script_host()->delete_tree(folder);
 }
@@ -268,16 +197,16 @@ void delete_by_mask(const char* value) {
   append_bounded(mask, value, sizeof(mask));
 
   char root[kPathSize];
-  root_of_path(folder, root);
+  root_of(folder, root);
   append_backslash(root);
   bool at_root = std::strlen(folder) < 4 || std::strlen(root) >= std::strlen(folder);
 
   // Entries are named by the mask's folder and the name found.
   char entry_folder[kPathSize];
   copy_bounded(entry_folder, mask, sizeof(entry_folder));
-  entry_folder[last_component(entry_folder) - entry_folder] = 0;
+  entry_folder[name_part(entry_folder) - entry_folder] = 0;
 
-  DeleteJob job = {entry_folder, at_root && wildcards_in(value)};
+  DeleteJob job = {entry_folder, at_root && has_wildcards(value, nullptr)};
   script_host()->list_folder(mask, delete_entry, &job);
 }
 
@@ -313,7 +242,7 @@ void run_setup_program(char* command, bool presetup) {
   if (run_state.setup_parameters[0]) parameters = run_state.setup_parameters;
 
   ScriptHost* host = script_host();
-  const char* verb = extension_is(name, ".inf") ? "Install" : nullptr;
+  const char* verb = has_extension(name, "inf") ? "Install" : nullptr;
   char program[kPathSize];
   copy_bounded(program, name, sizeof(program));
   bool exists = file_exists(name, nullptr);
@@ -333,7 +262,7 @@ void run_setup_program(char* command, bool presetup) {
   request.wait = run_state.temp_mode || presetup;
   if (!host->run_program(request)) return;
 
-  if (extension_is(program, ".exe")) return;
+  if (has_extension(program, "exe")) return;
   // Documents and installer files hand over to another program: give it time to open
   // them before going on (or before the temporary folder goes).
   host->pause(run_state.temp_mode && !presetup ? 7000 : presetup ? 200 : 1000);
@@ -405,19 +334,19 @@ void make_shortcut(const char* const fields[kScriptFields]) {
 
   // A name taken from a quoted target would keep its quotes, which no file name may hold.
   size_t at = std::strlen(link);
-  append_bounded(link, last_component(fields[4][0] ? fields[4] : written), sizeof(link));
+  append_bounded(link, name_part(fields[4][0] ? fields[4] : written), sizeof(link));
   if (!fields[4][0]) {
     char* out = link + at;
     for (const char* p = out; *p; p++)
       if (*p != '"') *out++ = *p;
     *out = 0;
   }
-  if (!extension_is(link, ".lnk")) append_bounded(link, ".lnk", sizeof(link));
+  if (!has_extension(link, "lnk")) append_bounded(link, ".lnk", sizeof(link));
   create_all_folders(link, nullptr, true);
 
   char working_folder[kPathSize];
   copy_bounded(working_folder, full_target, sizeof(working_folder));
-  cut_last_component(working_folder);
+  strip_name_part(working_folder);
 
   ShortcutRequest request;
   request.link_path = link;

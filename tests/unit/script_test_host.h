@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -164,8 +165,9 @@ class ScriptTest : public ::testing::Test {
     ASSERT_TRUE(get_temp_folder(temp, sizeof(temp)));
     std::string base = temp;
     if (base.back() != '\\') base += '\\';
-    static int counter = 0;
-    scratch = base + "quillo-script-" + std::to_string(tick_count()) + "-" + std::to_string(++counter);
+    // Test processes may run side by side: a random name each.
+    static std::random_device random;
+    scratch = base + "quillo-script-" + std::to_string(random()) + "-" + std::to_string(tick_count());
     std::filesystem::create_directories(native(scratch));
     ASSERT_TRUE(set_current_folder(scratch.c_str()));
     scratch = current_folder();

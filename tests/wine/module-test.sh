@@ -8,13 +8,12 @@ name=$1
 here=$(cd "$(dirname "$0")" && pwd)
 : "${QUILLO_WINE_RUN:?}" "${QUILLO_WINEPREFIX:?}" "${QUILLO_MODULE:?}" "${QUILLO_DRIVER:?}" "${QUILLO_TEST_DATA:?}"
 
-# Set to 1 once the module's extraction run writes the archive's files: the tests then
-# also check the extracted tree and the log lines.
-EXTRACTION_READY=${QUILLO_EXTRACTION_READY:-0}
+# With 0 (a build whose extraction run is a placeholder) the extracted tree and the log
+# lines are not checked.
+EXTRACTION_READY=${QUILLO_EXTRACTION_READY:-1}
 
-# Set to 1 once the module reads the archive comment: the script cases then run (until
-# then they are skipped).
-COMMENT_READY=${QUILLO_COMMENT_READY:-0}
+# With 0 (a build that does not read the archive comment) the script cases are skipped.
+COMMENT_READY=${QUILLO_COMMENT_READY:-1}
 
 CAPTION='Quillo 自解压文件'
 work=$PWD/work/$name
@@ -379,11 +378,12 @@ PY
 
   setup_programs)
     # Presetup before extraction, Setup after it, both in the destination; -sp replaces
-    # the parameters. Setup is not waited for without TempMode.
+    # the parameters. Setup is not waited for without TempMode. The second run replaces
+    # the files of the first without asking (Overwrite).
     dest=$work/out/setup
     mkdir -p "$dest"
     cp "$QUILLO_PROBE" "$dest/tool.exe"
-    with_script $'Presetup=tool.exe /pre\nSetup=tool.exe/S\n'
+    with_script $'Presetup=tool.exe /pre\nSetup=tool.exe/S\nOverwrite\n'
     line="\"$(win "$setup")\" -s2 \"-d$(win "$dest")\""
     drive start "$line" exit 60000
     probe_lines 2

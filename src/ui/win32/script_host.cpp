@@ -6,6 +6,7 @@
 #include <shlobj.h>
 
 #include "app/run_state.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "script/script_host.h"
 #include "ui/win32/module_ui.h"
@@ -80,13 +81,7 @@ class WindowsScriptHost final : public ScriptHost {
     return n != 0 && n < static_cast<DWORD>(size);
   }
 
-  void full_path(const char* path, char* buffer) override {
-    char full[kPathSize];
-    char* name_start;
-    DWORD n = GetFullPathNameA(path, sizeof(full), full, &name_start);
-    if (n != 0 && n < sizeof(full)) copy_bounded(buffer, full, kPathSize);
-    else if (buffer != path) copy_bounded(buffer, path, kPathSize);
-  }
+  void full_path(const char* path, char* buffer) override { ::full_path(path, buffer); }
 
   void list_folder(const char* mask, FolderEntryHandler handler, void* context) override {
     WIN32_FIND_DATAA found;
