@@ -180,7 +180,8 @@ void remove_temp_folder() {
   char folder[kPathSize];
   if (!get_current_folder(folder, sizeof(folder))) return;
   if (run_state.keep_temp_folder) return;
-  if (compare_names(name_part(folder), kTempPrefix, 6) != 0) return;
+  const char* name = name_part(folder);
+  if (std::strlen(name) < 6 || compare_names(name, kTempPrefix, 6) != 0) return;
   // A folder of that name that the run did not propose (the folder the program was
   // started in, when the Install handler never entered the temporary one) is the user's.
   if (compare_names(folder, prepared_temp_folder) != 0) return;
