@@ -20,9 +20,17 @@
 //   no-window <ms>              the program shows no window while it runs, within ms
 //   exit [ms]                   wait for the program to end; its exit code
 //   sleep <ms>
+//   items <id>                  the list entries of a combo box
+//   reg-get <HKLM|HKCU> <key> <value>     a string value of the registry (32-bit view)
+//   reg-delete <HKLM|HKCU> <key> <value>  removes a value (missing is no failure)
+//   folder <csidl>              the path of a shell special folder
+//   link <file>                 the target, arguments, working folder and description
+//                               of a shell link
 #include <windows.h>
 #include <commctrl.h>
+#include <objbase.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <cstring>
@@ -170,9 +178,39 @@ std::wstring command_line_of(DWORD pid) {
 
 DWORD number(const wchar_t* s) { return static_cast<DWORD>(wcstoul(s, nullptr, 10)); }
 
+HKEY root_key(const std::wstring& name) {
+  if (name == L"HKLM") return HKEY_LOCAL_MACHINE;
+  if (name == L"HKCU") return HKEY_CURRENT_USER;
+  fail("unknown registry root " + utf8(name));
+}
+
+void describe_link(const wchar_t* file) {
+  IShellLinkW* link = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                              reinterpret_cast<void**>(&link))))
+    fail("no shell link object");
+  IPersistFile* persist = nullptr;
+  if (FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist))) ||
+      FAILED(persist->Load(file, STGM_READ)))
+    fail("cannot load link " + utf8(file));
+  wchar_t text[2048];
+  auto field = [&](const char* key, HRESULT r) {
+    say(std::string("link ") + key + "=" + (SUCCEEDED(r) ? escaped(text) : std::string("(error)")));
+  };
+  field("target", link->GetPath(text, 2048, nullptr, SLGP_RAWPATH));
+  field("arguments", link->GetArguments(text, 2048));
+  field("folder", link->GetWorkingDirectory(text, 2048));
+  field("description", link->GetDescription(text, 2048));
+  int icon = 0;
+  field("icon", link->GetIconLocation(text, 2048, &icon));
+  persist->Release();
+  link->Release();
+}
+
 }  // namespace
 
 int main() {
+  CoInitialize(nullptr);
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   for (int i = 1; i < argc; i++) {
@@ -288,6 +326,49 @@ int main() {
       say("exit " + std::to_string(code));
     } else if (step == L"sleep") {
       Sleep(number(arg()));
+    } else if (step == L"items") {
+      int id = static_cast<int>(number(arg()));
+      HWND combo = control(id);
+      DWORD_PTR count = 0;
+      SendMessageTimeoutW(combo, CB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &count);
+      for (DWORD_PTR k = 0; k < count; k++) {
+        std::wstring item(4096, L'\0');
+        DWORD_PTR r = 0;
+        SendMessageTimeoutW(combo, CB_GETLBTEXT, k, reinterpret_cast<LPARAM>(&item[0]), SMTO_ABORTIFHUNG, 5000, &r);
+        item.resize(wcslen(item.c_str()));
+        say("item id=" + std::to_string(id) + " text=" + escaped(item));
+      }
+    } else if (step == L"reg-get" || step == L"reg-delete") {
+      HKEY root = root_key(arg());
+      const wchar_t* key_name = arg();
+      const wchar_t* value_name = arg();
+      HKEY key;
+      REGSAM access = step == L"reg-get" ? KEY_QUERY_VALUE : KEY_SET_VALUE;
+      if (RegOpenKeyExW(root, key_name, 0, access, &key) != ERROR_SUCCESS) {
+        say("reg missing");
+        continue;
+      }
+      if (step == L"reg-delete") {
+        RegDeleteValueW(key, value_name);
+        say("reg deleted");
+      } else {
+        wchar_t data[2048];
+        DWORD size = sizeof(data) - sizeof(wchar_t), type = 0;
+        if (RegQueryValueExW(key, value_name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size) == ERROR_SUCCESS) {
+          data[size / sizeof(wchar_t)] = 0;
+          say("reg type=" + std::to_string(type) + " data=" + escaped(data));
+        } else {
+          say("reg missing");
+        }
+      }
+      RegCloseKey(key);
+    } else if (step == L"folder") {
+      int csidl = static_cast<int>(number(arg()));
+      wchar_t path[MAX_PATH];
+      if (!SHGetSpecialFolderPathW(nullptr, path, csidl, FALSE)) fail("no special folder");
+      say("folder " + escaped(path));
+    } else if (step == L"link") {
+      describe_link(arg());
     } else {
       fail("unknown step " + utf8(step));
     }

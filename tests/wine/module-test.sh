@@ -5,11 +5,15 @@
 # exit code and the destination.
 set -u
 name=$1
+here=$(cd "$(dirname "$0")" && pwd)
 : "${QUILLO_WINE_RUN:?}" "${QUILLO_WINEPREFIX:?}" "${QUILLO_MODULE:?}" "${QUILLO_DRIVER:?}" "${QUILLO_TEST_DATA:?}"
 
-# Set to 1 once the module's extraction run writes the archive's files: the tests then
-# also check the extracted tree and the log lines.
+# With 0 (a build whose extraction run is a placeholder) the extracted tree and the log
+# lines are not checked.
 EXTRACTION_READY=${QUILLO_EXTRACTION_READY:-1}
+
+# With 0 (a build that does not read the archive comment) the script cases are skipped.
+COMMENT_READY=${QUILLO_COMMENT_READY:-1}
 
 CAPTION='Quillo 自解压文件'
 work=$PWD/work/$name
@@ -41,6 +45,46 @@ drive() {
   cat "$work/driver.out"
   return $rc
 }
+
+# The Unix path of a Windows path of the prefix (C: or Z:).
+unix_of() {
+  local p=$1
+  case $p in
+    [Cc]:\\*) p="$QUILLO_WINEPREFIX/drive_c/${p:3}" ;;
+    [Zz]:\\*) p=${p:2} ;;
+  esac
+  printf '%s' "$p" | tr '\\' /
+}
+# A text as the driver reports it (backslashes doubled).
+escaped() { printf '%s' "$1" | sed 's/\\/\\\\/g'; }
+# A value of the driver report without the escaping of backslashes.
+report_value() { sed -n "s/^$1//p" "$work/driver.out" | head -1 | sed 's/\\\\/\\/g'; }
+
+# The installer gets an archive with this comment (UTF-8 here, stored in code page 936
+# with CR LF line ends).
+with_script() {
+  [ "$COMMENT_READY" = 1 ] || { echo "note skipped: needs the comment reader"; exit 0; }
+  printf '%s' "$1" | python3 -c 'import sys; sys.stdout.buffer.write(sys.stdin.read().replace("\n", "\r\n").encode("gbk"))' \
+    >"$work/comment.txt"
+  python3 "$here/with-comment.py" "$QUILLO_TEST_DATA/module/stored_tree.kez" "$work/archive.kez" \
+    "$work/comment.txt"
+  cat "$QUILLO_MODULE" "$work/archive.kez" >"$setup"
+}
+
+# The lines the probe program wrote (Setup and Presetup), waiting for count "done" lines.
+probe_lines() {
+  local count=$1
+  for _ in $(seq 1 200); do
+    [ "$(grep -c '^done$' "$work/probe.txt" 2>/dev/null)" -ge "$count" ] && break
+    sleep 0.1
+  done
+  echo "--- probe report"
+  cat "$work/probe.txt" 2>/dev/null
+}
+probe_has() { grep -qE -- "$1" "$work/probe.txt" 2>/dev/null; }
+export QUILLO_PROBE_OUT QUILLO_PROBE_WIN
+QUILLO_PROBE_OUT=$(win "$work/probe.txt")
+QUILLO_PROBE_WIN=$(win "${QUILLO_PROBE:-/nonexistent}")
 
 no_probe_left() { ! ls "$1" 2>/dev/null | grep -q '^__tmp_kez_sfx_access_check_'; }
 
@@ -218,6 +262,162 @@ PY
     check "dialog found" has_match '^rect '
     check "cancelled with 255" has_line "exit 255"
     check "screenshot saved" test -s "$out/startdlg.png"
+    ;;
+
+  script_text_title)
+    # Title sets the caption; the Text commands, joined, replace the introduction.
+    with_script $'; the script of a test\nTitle=脚本标题\nText=Hello\nText=<b>World</b>\n'
+    drive start "\"$(win "$setup")\"" dialog 脚本标题 text 103 press 2 exit 60000
+    check "caption from Title" has_line "dialog caption=脚本标题"
+    check "texts in the pane" has_match '^text id=103 text=Hello.*World'
+    check "no introduction" no_match '^text id=103 .*单击'
+    check "exit code 255" has_line "exit 255"
+    ;;
+
+  license_declined)
+    with_script $'License=许可条款\n{\n请阅读并同意。\n}\n'
+    dest=$work/out/license
+    drive start "\"$(win "$setup")\" -s2 \"-d$(win "$dest")\"" dialog 许可条款 text 101 press 2 exit 60000
+    check "licence text shown" has_match '^text id=101 text=请阅读并同意。'
+    check "exit code 255" has_line "exit 255"
+    check "nothing created" test ! -e "$dest"
+    ;;
+
+  license_accepted)
+    with_script $'License\n{\n请阅读并同意。\n}\n'
+    dest=$work/out/license
+    drive start "\"$(win "$setup")\" -s2 \"-d$(win "$dest")\"" dialog 许可 text 101 press 1 exit 60000
+    check "licence text shown" has_match '^text id=101 text=请阅读并同意。'
+    check "accepted: exit code 0" has_line "exit 0"
+    check "destination created" test -d "$dest"
+    # With -s the licence is not shown at all.
+    dest=$work/out/quiet
+    drive start "\"$(win "$setup")\" -s \"-d$(win "$dest")\"" no-window 60000 exit
+    check "silent: no window" has_line "no-window ok"
+    check "silent: exit code 0" has_line "exit 0"
+    check "silent: destination created" test -d "$dest"
+    ;;
+
+  script_path_program_files)
+    with_script $'Path=.\\Relative\nPath=Quillo Script Test\n'
+    drive reg-get HKLM 'Software\Microsoft\Windows\CurrentVersion' ProgramFilesDir \
+      start "\"$(win "$setup")\"" dialog "$CAPTION" text 101 items 101 press 2 exit 60000
+    program_files=$(report_value 'reg type=1 data=')
+    echo "ProgramFilesDir $program_files"
+    check "ProgramFilesDir readable" test -n "$program_files"
+    check "proposes the folder under ProgramFilesDir" has_line "text id=101 text=$(escaped "$program_files")\\\\Quillo Script Test"
+    check "lists the relative folder" has_line "item id=101 text=Relative"
+    check "lists the last folder" has_line "item id=101 text=$(escaped "$program_files")\\\\Quillo Script Test"
+    check "exit code 255" has_line "exit 255"
+    # -d overrides the script's Path.
+    drive start "\"$(win "$setup")\" -dC:\\given" dialog "$CAPTION" text 101 items 101 press 2 exit 60000
+    check "-d wins" has_line 'text id=101 text=C:\\given'
+    check "no proposals" no_match '^item '
+    ;;
+
+  save_path)
+    with_script $'SavePath\nPath=C:\\Quillo Saved Test\n'
+    key='Software\Quillo SFX'
+    value='C%%Quillo Saved Test'
+    chosen=$work/chosen
+    drive reg-delete HKCU "$key" "$value" start "\"$(win "$setup")\"" dialog "$CAPTION" text 101 \
+      set 101 "$(win "$chosen")" press 1 exit 60000 reg-get HKCU "$key" "$value"
+    check "first run proposes the script path" has_line 'text id=101 text=C:\\Quillo Saved Test'
+    check "first run: exit code 0" has_line "exit 0"
+    check "chosen folder remembered" has_line "reg type=1 data=$(escaped "$(win "$chosen")")"
+    drive start "\"$(win "$setup")\"" dialog "$CAPTION" text 101 items 101 press 2 exit 60000 \
+      reg-delete HKCU "$key" "$value"
+    check "next run proposes the remembered folder" has_line "text id=101 text=$(escaped "$(win "$chosen")")"
+    check "lists the script path" has_line 'item id=101 text=C:\\Quillo Saved Test'
+    check "lists the remembered folder" has_line "item id=101 text=$(escaped "$(win "$chosen")")"
+    ;;
+
+  temp_mode)
+    # TempMode: the question, then extraction into %TEMP%\KezSFX<n> at once; the setup
+    # program is waited for, and the folder is removed at exit.
+    with_script $'TempMode=继续吗?\\n确定@临时模式\nSetup="%QUILLO_PROBE_WIN%" /S\n'
+    export QUILLO_PROBE_MS=1500
+    drive start "\"$(win "$setup")\"" msgbox 临时模式 answer 6 exit 60000
+    probe_lines 1
+    check "question on two lines" has_match '^msgbox own=1 text=继续吗\?\\n确定$'
+    check "exit code 0" has_line "exit 0"
+    temp_folder=$(sed -n 's/^cwd=//p' "$work/probe.txt" | head -1)
+    check "setup ran in a KezSFX folder" test -n "$(printf '%s' "$temp_folder" | grep -E '\\KezSFX[0-9]+$')"
+    check "setup parameters" probe_has '^cmdline=.* /S$'
+    check "setup was waited for" probe_has '^done$'
+    check "temporary folder removed" test -n "$temp_folder" -a ! -e "$(unix_of "$temp_folder")"
+    ;;
+
+  temp_mode_refused)
+    with_script $'TempMode=继续吗?@临时模式\nSetup="%QUILLO_PROBE_WIN%" /S\n'
+    drive start "\"$(win "$setup")\"" msgbox 临时模式 answer 7 exit 60000
+    check "refused: exit code 255" has_line "exit 255"
+    check "refused: nothing run" test ! -e "$work/probe.txt"
+    # With a silent switch the question is not asked.
+    drive start "\"$(win "$setup")\" -s2" exit 60000
+    probe_lines 1
+    check "-s2: exit code 0" has_line "exit 0"
+    check "-s2: no question" no_match '^msgbox '
+    check "-s2: setup ran" probe_has '^done$'
+    ;;
+
+  delete_in_destination)
+    dest=$work/out/delete
+    mkdir -p "$dest/sub/deeper"
+    touch "$dest/old.txt" "$dest/sub/deeper/x.bin" "$dest/readonly.txt"
+    chmod a-w "$dest/readonly.txt"
+    with_script $'Delete=*.*\n'
+    drive start "\"$(win "$setup")\" -s2 \"-d$(win "$dest")\"" exit 60000
+    check "exit code 0" has_line "exit 0"
+    check "old file deleted" test ! -e "$dest/old.txt"
+    check "read-only file deleted" test ! -e "$dest/readonly.txt"
+    check "folder deleted" test ! -e "$dest/sub"
+    check "nothing moved aside" test -z "$(ls "$dest" | grep '\.tmp$')"
+    check_tree "$dest"
+    ;;
+
+  setup_programs)
+    # Presetup before extraction, Setup after it, both in the destination; -sp replaces
+    # the parameters. Setup is not waited for without TempMode. The second run replaces
+    # the files of the first without asking (Overwrite).
+    dest=$work/out/setup
+    mkdir -p "$dest"
+    cp "$QUILLO_PROBE" "$dest/tool.exe"
+    with_script $'Presetup=tool.exe /pre\nSetup=tool.exe/S\nOverwrite\n'
+    line="\"$(win "$setup")\" -s2 \"-d$(win "$dest")\""
+    drive start "$line" exit 60000
+    probe_lines 2
+    check "exit code 0" has_line "exit 0"
+    check "presetup first" test "$(grep -m1 '^cmdline=' "$work/probe.txt" | grep -c ' /pre$')" = 1
+    check "setup split at the slash" probe_has '^cmdline=.*tool\.exe"? /S$'
+    check "in the destination" grep -qxF "cwd=$(win "$dest")" "$work/probe.txt"
+    check "sfxname is the module" grep -qxF "sfxname=$(win "$setup")" "$work/probe.txt"
+    check "sfxcmd is its command line" grep -qxF "sfxcmd=$line" "$work/probe.txt"
+    rm -f "$work/probe.txt"
+    drive start "\"$(win "$setup")\" -s2 \"-d$(win "$dest")\" \"-sp/Q x\"" exit 60000
+    probe_lines 2
+    check "-sp: both get its parameters" test "$(grep -c '^cmdline=.* /Q x$' "$work/probe.txt")" = 2
+    ;;
+
+  shortcut_on_desktop)
+    dest=$work/out/links
+    mkdir -p "$dest"
+    cp "$QUILLO_PROBE" "$dest/target.exe"
+    with_script $'Shortcut=D,target.exe -x,Quillo Test Links,启动程序,Quillo Link\nShortcut=D,target.exe,Quillo Test Links\n'
+    # No menu entries of the host system for these links.
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    drive folder 16 start "\"$(win "$setup")\" -s2 \"-d$(win "$dest")\"" exit 60000
+    desktop=$(report_value 'folder ')
+    check "exit code 0" has_line "exit 0"
+    links=$(unix_of "$desktop")/Quillo\ Test\ Links
+    check "named shortcut" test -f "$links/Quillo Link.lnk"
+    check "shortcut named after the target" test -f "$links/target.exe.lnk"
+    drive link "$desktop\\Quillo Test Links\\Quillo Link.lnk"
+    check "target" has_line "link target=$(escaped "$(win "$dest")")\\\\target.exe"
+    check "arguments" has_line "link arguments=-x"
+    check "working folder" has_line "link folder=$(escaped "$(win "$dest")")"
+    check "description" has_line "link description=启动程序"
+    rm -rf "$links"
     ;;
 
   *)

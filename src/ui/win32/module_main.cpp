@@ -110,6 +110,7 @@ struct UiLibraries {
 
   UiLibraries libraries;
   libraries.load();
+  install_script_host();
 
   load_message_block(message_catalogue, run_state.module_path);
 

@@ -32,5 +32,8 @@ void format_number(int32_t value, char* output);
 // Where the log pane's lines are also written (QUILLO_SFX_LOG), as UTF-8.
 void log_file_append(const char* text);
 
+// Makes the script actions talk to Windows.
+void install_script_host();
+
 // The system folder with a trailing backslash, and a DLL loaded from there only.
 HMODULE load_system_library(const char* name);

@@ -248,6 +248,9 @@ INT_PTR CALLBACK license_dialog_procedure(HWND window, UINT message, WPARAM wpar
       if (run_state.license_text) {
         if (license_html_view)
           license_html_view->show_text(instance(), GetDlgItem(window, IDC_LICENSE_TEXT), run_state.license_text);
+        // The field gets the focus when the dialog starts, which selects all of its text:
+        // take the selection away once that has happened.
+        PostMessageA(GetDlgItem(window, IDC_LICENSE_TEXT), EM_SETSEL, 0, 0);
         mem_free(run_state.license_text);
         run_state.license_text = nullptr;
         return TRUE;
