@@ -178,6 +178,14 @@ TEST_F(LzDecode, LowDistanceCode16ReusesTheLowPartForFifteenMatches) {
   s.match(4, dist_with_low(13, 9));  // a code again
   s.match(4, dist_with_low(5, 0));   // slots up to 9 take their bits directly
   s.match(4, dist_with_low(14, 9), true);
+  s.match(4, dist_with_low(15, 9));
+  // A block header clears the low-distance state: no reuse left, previous low part 0.
+  s.w.new_table();
+  s.w.header(lztest::full_lengths());
+  s.match(4, dist_with_low(12, 3));
+  s.w.new_table();
+  s.w.header(lztest::full_lengths());
+  s.match(5, dist_with_low(16, 0), true);
   s.lits("end");
   s.w.end_file(false);
   ASSERT_TRUE(s.w.ok);
