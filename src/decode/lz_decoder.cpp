@@ -492,10 +492,10 @@ LzDecoder::LzDecoder(DataPipe* pipe) : state_(new State(*this, pipe)), pipe_(pip
 LzDecoder::~LzDecoder() { delete state_; }
 
 void LzDecoder::set_window() {
-  if (!state_->window) {
-    state_->window = static_cast<uint8_t*>(mem_alloc_or_die(kWindowSize + kWindowSlack));
-    std::memset(state_->window, 0, kWindowSize + kWindowSlack);
-  }
+  if (!state_->window) state_->window = static_cast<uint8_t*>(mem_alloc_or_die(kWindowSize + kWindowSlack));
+  // Nothing of an earlier stream (or of the heap) can show through a damaged stream.
+  std::memset(state_->window, 0, kWindowSize + kWindowSlack);
+  std::memset(state_->input.buffer, 0, BitReader::kBufferSize + BitReader::kSlack);
   state_->reset_stream_state(false);
 }
 
