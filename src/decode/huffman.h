@@ -9,7 +9,13 @@ constexpr uint32_t kLongCode = 0xFFF;
 
 struct HuffTable {
   static constexpr int kMaxSymbols = 299;
-  static constexpr int kMaxQuickBits = 12;
+  static constexpr int kMaxQuickBits = 11;
+
+  // A table that was never built decodes like one built from lengths that are all 0:
+  // every code is symbol 0 with 15 bits.
+  HuffTable() {
+    for (uint16_t& e : quick) e = kLongCode << 4;
+  }
 
   uint32_t symbol_count = 1;
   // For each code length L, the exclusive upper limit of the left-justified 16-bit code
@@ -21,8 +27,8 @@ struct HuffTable {
   uint16_t symbols_by_code[kMaxSymbols] = {};
   // Lookup by the next quick_bits bits: symbol << 4 | code length, or kLongCode << 4
   // (length 0) when the code is longer than quick_bits.
-  int quick_bits = 1;
-  uint16_t quick[1 << kMaxQuickBits] = {};
+  int quick_bits = kMaxQuickBits;
+  uint16_t quick[1 << kMaxQuickBits];
 };
 
 // Builds the table for symbols 0 .. n-1 (n <= kMaxSymbols) from n code lengths (0 .. 15);
