@@ -1,4 +1,5 @@
-// LZ decoding throughput (MB/s of output), in process, from memory to a counting sink.
+// LZ decoding throughput (MB/s of output), in process, from memory to a counting sink
+// (BM_LzDecodeCrc: a sink that also keeps the CRC-32, as the extraction pipe does).
 // The streams are made here: a greedy matcher over generated data, Huffman tables per
 // block. QUILLO_BENCH_DUMP=<folder> writes each data set there (<name>.raw, and the
 // stream as <name>.lz) for comparisons with other tools; QUILLO_BENCH_CACHE=<folder>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "../tests/unit/lz_test_support.h"
+#include "crypto/crc32.h"
 #include "decode/lz_decoder.h"
 
 namespace {
@@ -310,12 +312,15 @@ class BenchPipe : public DataPipe {
   }
   void write(const void* data, int count) override {
     if (check) check->insert(check->end(), static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + count);
+    if (with_crc) crc = crc32_update(crc, data, static_cast<size_t>(count));
     written += static_cast<uint64_t>(count);
   }
   const Bytes* packed = nullptr;
   size_t at = 0;
   uint64_t written = 0;
   Bytes* check = nullptr;
+  bool with_crc = false;  // the CRC-32 that the extraction pipe keeps
+  uint32_t crc = 0xFFFFFFFFu;
 };
 
 Bytes read_all(const std::string& path) {
@@ -377,10 +382,11 @@ const DataSet& data_set(const std::string& name) {
   return sets.emplace(name, std::move(d)).first->second;
 }
 
-void BM_LzDecode(benchmark::State& state, const char* name) {
+void decode_loop(benchmark::State& state, const char* name, bool with_crc) {
   const DataSet& d = data_set(name);
   BenchPipe pipe;
   pipe.packed = &d.packed;
+  pipe.with_crc = with_crc;
   LzDecoder dec(&pipe);
   dec.set_window();
   for (auto _ : state) {
@@ -392,10 +398,15 @@ void BM_LzDecode(benchmark::State& state, const char* name) {
   state.counters["ratio"] = static_cast<double>(d.packed.size()) / static_cast<double>(d.raw.size());
 }
 
+void BM_LzDecode(benchmark::State& state, const char* name) { decode_loop(state, name, false); }
+void BM_LzDecodeCrc(benchmark::State& state, const char* name) { decode_loop(state, name, true); }
+
 BENCHMARK_CAPTURE(BM_LzDecode, text, "text")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_LzDecode, binary, "binary")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_LzDecode, random, "random")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_LzDecode, runs, "runs")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LzDecodeCrc, text, "text")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_LzDecodeCrc, binary, "binary")->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
