@@ -1,5 +1,7 @@
 #include "platform/memory.h"
 
+#include <new>
+
 #include "app/report.h"
 
 void* mem_alloc_or_die(size_t size) {
@@ -95,3 +97,7 @@ void operator delete(void* p) noexcept { mem_free(p); }
 void operator delete[](void* p) noexcept { mem_free(p); }
 void operator delete(void* p, size_t) noexcept { mem_free(p); }
 void operator delete[](void* p, size_t) noexcept { mem_free(p); }
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return mem_alloc(size ? size : 1); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept { return mem_alloc(size ? size : 1); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { mem_free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { mem_free(p); }

@@ -13,6 +13,8 @@ extern HtmlView* main_html_view;
 extern HtmlView* license_html_view;
 
 INT_PTR CALLBACK start_dialog_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+// EndDialog for the start dialog; an ended dialog is never shown again.
+void end_start_dialog(HWND dialog, INT_PTR result);
 INT_PTR CALLBACK license_dialog_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 // Translation of dialog texts by the message block: the first call of every dialog

@@ -50,7 +50,7 @@ class WindowsScriptHost final : public ScriptHost {
     SendDlgItemMessageA(as_window(window), IDC_DESTINATION, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
   }
 
-  void end_dialog(void* window, int result) override { EndDialog(as_window(window), result); }
+  void end_dialog(void* window, int result) override { end_start_dialog(as_window(window), result); }
 
   bool ask_yes_no(void* window, const char* question, const char* title) override {
     return MessageBoxA(as_window(window), question, title, MB_YESNO | MB_ICONQUESTION) == IDYES;

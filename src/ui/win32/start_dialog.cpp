@@ -104,7 +104,7 @@ BOOL initialise(HWND dialog) {
     }
     if (run_state.silent_level != 1 && !license_accepted(dialog)) {
       run_state.user_break = 1;
-      EndDialog(dialog, 1);
+      end_start_dialog(dialog, 1);
       return TRUE;
     }
     run_script_phase(dialog, script, TempFolderPhase);
@@ -162,7 +162,7 @@ void install(HWND dialog) {
 
   if (run_state.extraction_finished) {
     if (run_state.waiting_for_close) run_state.user_break = 2;
-    EndDialog(dialog, 1);
+    end_start_dialog(dialog, 1);
     return;
   }
 
@@ -200,7 +200,7 @@ void install(HWND dialog) {
       show_error_box(dialog, text);
       run_state.error_lines++;
     }
-    EndDialog(dialog, 0);
+    end_start_dialog(dialog, 0);
     return;
   }
 
@@ -226,7 +226,7 @@ void install(HWND dialog) {
     int code = exit_code();
     show_error_box(dialog, message_text(code == kExitCreate ? 131 : code == kExitCrc ? 132 : 127));
   } else {
-    EndDialog(dialog, 1);
+    end_start_dialog(dialog, 1);
   }
 }
 
@@ -234,7 +234,7 @@ void cancel(HWND dialog) {
   if (run_state.extraction_running) run_state.user_break = 1;
   if (!run_state.extraction_running || run_state.error_lines == 0) {
     run_state.user_break = 2;
-    EndDialog(dialog, 0);
+    end_start_dialog(dialog, 0);
   }
 }
 
@@ -245,11 +245,24 @@ void browse(HWND dialog) {
 
 }  // namespace
 
-INT_PTR CALLBACK start_dialog_procedure(HWND window, UINT message, WPARAM wparam, LPARAM) {
+// Set once the dialog has been ended: a dialog ended during its initialisation (a silent
+// run, a refused licence) must never appear, even for an instant, on systems that would
+// still show it after WM_INITDIALOG.
+static bool start_dialog_ended = false;
+
+void end_start_dialog(HWND dialog, INT_PTR result) {
+  start_dialog_ended = true;
+  EndDialog(dialog, result);
+}
+
+INT_PTR CALLBACK start_dialog_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   localize_dialog_message(window, message, "STARTDLG");
   switch (message) {
     case WM_INITDIALOG:
       return initialise(window);
+    case WM_WINDOWPOSCHANGING:
+      if (start_dialog_ended) reinterpret_cast<WINDOWPOS*>(lparam)->flags &= ~SWP_SHOWWINDOW;
+      break;
     case WM_COMMAND:
       switch (LOWORD(wparam)) {
         case IDOK:
