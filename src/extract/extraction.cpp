@@ -18,6 +18,8 @@ namespace {
 
 const WChar* wide_or_null(const WChar* w) { return (w && *w) ? w : nullptr; }
 
+constexpr uint64_t kPresizeMinimum = 65536;
+
 // The wide counterpart of is_valid_local_name: a wide path that would not pass it (a
 // colon past the drive, which names a stream; a wildcard; a control character) is not
 // used, so the narrow name decides.
@@ -363,7 +365,10 @@ bool extract_file_entry(ExtractionJob& job, ExtractionRun& run, ArchiveReader& r
       run.sink = (solid_skip || testing) ? nullptr : &out;
       run.suppress_output = solid_skip || testing;
       run.suppress_crc = solid_skip;
-      if (!solid_skip && !testing && !reader.broken_header && h.packed_size * 2048 > h.unpacked_size &&
+      // Reserving the final length keeps large files in one piece; small ones gain nothing
+      // from the extra calls.
+      if (!solid_skip && !testing && !reader.broken_header && h.unpacked_size >= kPresizeMinimum &&
+          h.packed_size * 2048 > h.unpacked_size &&
           (h.unpacked_size < 100000000 || static_cast<uint64_t>(reader.length()) > h.packed_size))
         out.presize(static_cast<int64_t>(h.unpacked_size));
       out.delete_if_unfinished = !job.keep_broken;

@@ -55,6 +55,7 @@ bool DiskFile::open(const char* name, const WChar* wide, bool for_update, bool s
   created_here = false;
   if (h == os::kInvalidHandle) return false;
   handle = h;
+  position_ = 0;
   take_names(name, wide);
   register_open();
   return true;
@@ -69,6 +70,7 @@ bool DiskFile::open_or_report(const char* name, const WChar* wide) {
 bool DiskFile::create(const char* name, const WChar* wide) {
   handle = os::create_file(name, wide);
   created_here = true;
+  position_ = 0;
   LastErrorKeeper keep;  // the caller may tell access denied from other failures
   take_names(name, wide);
   if (handle == kClosed) return false;
@@ -91,6 +93,7 @@ bool DiskFile::close() {
   bool ok = os::close_file(handle);
   if (ok || closing_all == 0) unregister();
   handle = kClosed;
+  position_ = -1;
   close_count++;
   if (!ok && report_errors) report_close_error(narrow_name);
   return ok;
@@ -103,7 +106,12 @@ bool DiskFile::close_and_delete() {
 
 int DiskFile::read_raw(void* buffer, int count) {
   int n = os::read_file(handle, buffer, count);
-  if (n < 0 && is_device() && count > 20000) return read_raw(buffer, 20000);
+  if (n < 0) {
+    position_ = -1;
+    if (is_device() && count > 20000) return read_raw(buffer, 20000);
+    return n;
+  }
+  if (position_ >= 0) position_ += n;
   return n;
 }
 
@@ -124,7 +132,11 @@ void DiskFile::write(const void* buffer, int size) {
   if (size <= 0) return;
   for (;;) {
     int written = 0;
-    if (os::write_file(handle, buffer, size, &written)) return;
+    if (os::write_file(handle, buffer, size, &written)) {
+      if (position_ >= 0) position_ += size;
+      return;
+    }
+    position_ = -1;
     if (!report_errors) return;
     if (!ask_write_retry(narrow_name)) report_write_error(narrow_name);
     if (written > 0 && written < size) seek(tell() - written, SeekOrigin::begin);
@@ -137,7 +149,17 @@ bool DiskFile::seek_raw(int64_t offset, SeekOrigin origin) {
     offset += origin == SeekOrigin::current ? tell() : length();
     origin = SeekOrigin::begin;
   }
-  return os::seek_file(handle, offset, static_cast<int>(origin));
+  // The position is kept while it is known, so that seeking to where the file already is
+  // (the usual case after reading a header or an entry's data) costs no system call.
+  if (position_ >= 0 && ((origin == SeekOrigin::begin && offset == position_) ||
+                         (origin == SeekOrigin::current && offset == 0)))
+    return true;
+  if (!os::seek_file(handle, offset, static_cast<int>(origin))) {
+    position_ = -1;
+    return false;
+  }
+  position_ = origin == SeekOrigin::begin ? offset : -1;
+  return true;
 }
 
 bool DiskFile::seek(int64_t offset, SeekOrigin origin) {
@@ -147,8 +169,10 @@ bool DiskFile::seek(int64_t offset, SeekOrigin origin) {
 }
 
 int64_t DiskFile::tell() {
+  if (position_ >= 0 && handle != kClosed) return position_;
   int64_t p = os::tell_file(handle);
   if (p < 0 && report_errors) report_seek_error(narrow_name);
+  if (p >= 0 && handle != kClosed) position_ = p;
   return p;
 }
 

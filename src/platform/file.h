@@ -50,6 +50,7 @@ class DiskFile {
   uint32_t close_count = 0;
 
  private:
+  int64_t position_ = -1;  // the file position while it is known, else -1
   void take_names(const char* name, const WChar* wide);
   void register_open();
   void unregister();

@@ -98,8 +98,15 @@ intptr_t open_file(const char* narrow, const WChar* wide, bool for_update, bool)
 intptr_t create_file(const char* narrow, const WChar* wide) {
   char path[kSystemPathSize];
   posix_system_path(narrow, wide, path);
+  // A new file needs no read-only check: try that first, it is the usual case.
+  int fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd >= 0) return fd;
+  if (errno != EEXIST) {
+    set_error();
+    return kInvalidHandle;
+  }
   if (refused_as_read_only(path)) return kInvalidHandle;
-  int fd = ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  fd = ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) {
     set_error();
     return kInvalidHandle;

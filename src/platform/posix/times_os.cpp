@@ -1,4 +1,5 @@
 // Local time of the Linux build: the C library's time zone (TZ) at the moment in question.
+#include <cstdlib>
 #include <ctime>
 
 #include "platform/times.h"
@@ -18,6 +19,16 @@ int64_t days_from_civil(int64_t y, unsigned m, unsigned d) {
   return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
 
+// Without TZ the C library looks at /etc/localtime again on every conversion; naming
+// the same file once lets it keep what it read.
+void settle_time_zone() {
+  static bool settled = false;
+  if (settled) return;
+  settled = true;
+  if (!std::getenv("TZ")) setenv("TZ", ":/etc/localtime", 0);
+  tzset();
+}
+
 }  // namespace
 
 TimeStamp from_file_time(FileTime utc) {
@@ -31,6 +42,7 @@ TimeStamp from_file_time(FileTime utc) {
   }
   time_t tt = static_cast<time_t>(sec);
   tm local;
+  settle_time_zone();
   localtime_r(&tt, &local);
   t.year = static_cast<uint32_t>(local.tm_year + 1900);
   t.month = static_cast<uint32_t>(local.tm_mon + 1);
@@ -53,6 +65,7 @@ FileTime to_file_time(const TimeStamp& t) {
   local.tm_min = static_cast<int>(t.minute);
   local.tm_sec = static_cast<int>(t.second);
   local.tm_isdst = -1;
+  settle_time_zone();
   time_t tt = mktime(&local);
   int64_t sec;
   if (tt == static_cast<time_t>(-1)) {

@@ -2,13 +2,18 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 #include "platform/text.h"
 
 uint32_t tick_count() { return GetTickCount(); }
 uint32_t last_system_error() { return GetLastError(); }
 void set_last_system_error(uint32_t code) { SetLastError(code); }
 
-void exit_process(int code) { ExitProcess(static_cast<UINT>(code)); }
+void exit_process(int code) {
+  std::fflush(nullptr);  // the console tools' buffered output
+  ExitProcess(static_cast<UINT>(code));
+}
 void sleep_ms(uint32_t ms) { Sleep(ms); }
 
 namespace {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "app/run_state.h"
+#include "platform/system.h"
 #include "platform/text.h"
 #include "ui/catalogue.h"
 #include "ui/console/console_hooks.h"
@@ -55,8 +56,21 @@ FILE* log_copy() {
 }  // namespace
 
 void log_pane_append(const char* text, bool emphasised) {
+  // Lines are collected and written at most every 100 ms: one system call per line would
+  // cost more than extracting a small file.
+  static bool buffered = false;
+  static uint32_t last_flush = 0;
+  if (!buffered) {
+    buffered = true;
+    setvbuf(stderr, nullptr, _IOFBF, 1 << 16);
+    last_flush = tick_count();
+  }
   run_state.log_pane_in_use = true;
   fprintf(stderr, "%s%s\n", emphasised ? "! " : "", text);
+  if (emphasised || static_cast<uint32_t>(tick_count() - last_flush) > 100) {
+    fflush(stderr);
+    last_flush = tick_count();
+  }
   if (FILE* f = log_copy()) {
     fprintf(f, "%s\n", text);
     fflush(f);
