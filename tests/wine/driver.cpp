@@ -306,7 +306,7 @@ int main() {
       DWORD ms = optional_ms(60000), start = GetTickCount();
       while (GetFileAttributesW(name) == INVALID_FILE_ATTRIBUTES) {
         if (GetTickCount() - start > ms) fail("no file " + utf8(name));
-        Sleep(50);
+        Sleep(10);
       }
     } else if (step == L"no-window") {
       DWORD ms = number(arg()), start = GetTickCount();

@@ -162,6 +162,25 @@ case $name in
     check "exit code 255" has_line "exit 255"
     ;;
 
+  cancel_during_extraction)
+    # Cancel pressed while a large file is being written: the process ends with 255 at
+    # the next block, the unfinished file is deleted, the file before it stays.
+    : "${QUILLO_KEZ:?}"
+    mkdir -p "$work/payload"
+    printf 'first\r\n' >"$work/payload/a.txt"
+    head -c 600000000 /dev/urandom >"$work/payload/big.bin"
+    "$QUILLO_WINE_RUN" "$QUILLO_WINEPREFIX" 200 "$QUILLO_KEZ" sfx --module "$(win "$QUILLO_MODULE")" \
+      -o "$(win "$setup")" --method store "$(win "$work/payload")" >/dev/null
+    rm -f "$work/payload/big.bin"
+    dest=$work/out/cancel
+    drive start "\"$(win "$setup")\"" dialog "$CAPTION" set 101 "$(win "$dest")" press 1 \
+      wait-file "$(win "$dest/payload/big.bin")" 60000 press 2 exit 60000
+    check "exit code 255" has_line "exit 255"
+    check "unfinished file deleted" test ! -e "$dest/payload/big.bin"
+    check "earlier file kept" test -f "$dest/payload/a.txt"
+    rm -f "$setup"
+    ;;
+
   cancel_before_install)
     drive start "\"$(win "$setup")\"" dialog "$CAPTION" press 2 exit 60000
     check "exit code 255" has_line "exit 255"
