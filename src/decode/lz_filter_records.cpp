@@ -1,11 +1,6 @@
-// PPM blocks and filter records in the LZ stream. Neither is decoded by this build: a
-// PPM block header fails like a PPM block that cannot start, and a filter record fails
-// like an unreadable record; both end the file's decoding.
+// Filter records in the LZ stream. Not decoded by this build yet: a filter record fails
+// like an unreadable record, which ends the file's decoding.
 #include "decode/lz_state.h"
-
-bool LzDecoder::State::ppm_start_block() { return false; }
-
-int LzDecoder::State::ppm_decode_byte() { return -1; }
 
 bool LzDecoder::State::read_filter_record_lz() { return false; }
 
