@@ -1,0 +1,99 @@
+#include "encode/lz_encoder.h"
+
+#include <algorithm>
+
+#include "encode/lz_bit_writer.h"
+#include "encode/lz_block_coder.h"
+#include "encode/lz_parser.h"
+#include "encode/match_finder.h"
+
+namespace {
+
+struct LevelParams {
+  bool optimal;
+  LzFastParams fast;
+  LzOptimalParams opt;
+  size_t chunk;  // bytes parsed at a time
+};
+
+LevelParams params_for(int level) {
+  switch (level) {
+    case 1:
+      return {false, {4, 0, 24}, {}, size_t(4) << 20};
+    case 2:
+      return {false, {16, 1, 64}, {}, size_t(4) << 20};
+    case 3:
+      return {false, {64, 2, 128}, {}, size_t(4) << 20};
+    case 4:
+      return {true, {}, {24, 64, 2}, size_t(1) << 20};
+    default:
+      return {true, {}, {96, 192, 3}, size_t(1) << 20};
+  }
+}
+
+}  // namespace
+
+struct LzEncoder::Impl {
+  LevelParams params;
+  LzHistory hist;
+  std::unique_ptr<HashChainFinder> chains;
+  std::unique_ptr<BinaryTreeFinder> trees;
+  LzOptimalParser optimal;
+  LzPrices prices;
+  bool have_prices = false;
+  LzParseState state;
+  LzBlockCoder coder;
+  std::vector<LzToken> tokens;
+
+  // Makes room for n more bytes, keeping at least a window of history. Shifts happen in
+  // whole windows so that the finders' tables indexed by position keep their slots.
+  void make_room(size_t n) {
+    const size_t w = lzf::kWindowSize;
+    if (hist.data.size() + n <= 3 * w) return;
+    if (hist.data.size() < 2 * w) return;
+    size_t delta = (hist.data.size() - w) / w * w;
+    hist.data.erase(hist.data.begin(), hist.data.begin() + ptrdiff_t(delta));
+    hist.stream_begin = hist.stream_begin > delta ? hist.stream_begin - delta : 0;
+    if (chains) chains->rebase(delta);
+    if (trees) trees->rebase(delta);
+  }
+};
+
+LzEncoder::LzEncoder(int level) : impl_(new Impl) {
+  impl_->params = params_for(std::min(5, std::max(1, level)));
+  if (impl_->params.optimal)
+    impl_->trees.reset(new BinaryTreeFinder);
+  else
+    impl_->chains.reset(new HashChainFinder);
+}
+
+LzEncoder::~LzEncoder() = default;
+
+void LzEncoder::encode_file(const uint8_t* data, size_t size, bool solid, bool more_follow,
+                            std::vector<uint8_t>& out) {
+  Impl& m = *impl_;
+  if (!solid) {
+    m.hist.stream_begin = m.hist.data.size();
+    m.state = LzParseState();
+    m.coder.reset();
+  }
+  LzBitWriter bits(out);
+  size_t done = 0;
+  while (done < size) {
+    size_t n = std::min(size - done, m.params.chunk);
+    m.make_room(n);
+    m.hist.data.insert(m.hist.data.end(), data + done, data + done + n);
+    size_t end = m.hist.data.size();
+    size_t begin = end - n;
+    m.tokens.clear();
+    if (m.params.optimal) {
+      m.optimal.parse(m.hist, *m.trees, begin, end, m.params.opt, m.prices, m.have_prices, m.state, m.tokens);
+      m.have_prices = true;
+    } else {
+      parse_fast(m.hist, *m.chains, begin, end, m.params.fast, m.state, m.tokens);
+    }
+    m.coder.write_tokens(m.tokens.data(), m.tokens.size(), bits);
+    done += n;
+  }
+  m.coder.end_file(more_follow, bits);
+}
