@@ -57,7 +57,7 @@ class LzBlockCoder {
   const uint8_t* lengths() const { return lengths_; }
 
   // Tokens per segment considered for a table change.
-  size_t segment_tokens = 4096;
+  size_t segment_tokens = 2048;
 
  private:
   void plan_low_codes(const LzToken* t, size_t n, bool after_header, bool allow16, std::vector<int8_t>& codes,

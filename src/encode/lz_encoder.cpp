@@ -21,13 +21,13 @@ LevelParams params_for(int level) {
     case 1:
       return {false, {4, 0, 24}, {}, size_t(4) << 20};
     case 2:
-      return {false, {16, 1, 64}, {}, size_t(4) << 20};
+      return {false, {10, 1, 48}, {}, size_t(4) << 20};
     case 3:
-      return {false, {64, 2, 128}, {}, size_t(4) << 20};
+      return {false, {32, 2, 96}, {}, size_t(4) << 20};
     case 4:
-      return {true, {}, {24, 64, 2}, size_t(1) << 20};
+      return {true, {}, {32, 128, 128, 2}, size_t(256) << 10};
     default:
-      return {true, {}, {96, 192, 3}, size_t(1) << 20};
+      return {true, {}, {128, 260, 260, 3}, size_t(256) << 10};
   }
 }
 

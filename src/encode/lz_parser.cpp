@@ -1,6 +1,7 @@
 #include "encode/lz_parser.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "encode/huff_lengths.h"
@@ -13,13 +14,13 @@ using namespace lzf;
 void LzPrices::derive() {
   for (uint32_t v = 0; v < 256; ++v) {
     int li = length_index(v);
-    long_len[v] = sym[lzt::kMain + kSymMatch + li] + kLenBits[li];
-    recent_len[v] = sym[lzt::kRep + li] + kLenBits[li];
+    long_len[v] = sym[lzt::kMain + kSymMatch + li] + kLenBits[li] * kScale;
+    recent_len[v] = sym[lzt::kRep + li] + kLenBits[li] * kScale;
   }
   short_dist[0] = 0;
   for (uint32_t d = 1; d <= 256; ++d) {
     int si = short_index(d);
-    short_dist[d] = sym[lzt::kMain + kSymShort + si] + kShortBits[si];
+    short_dist[d] = sym[lzt::kMain + kSymShort + si] + kShortBits[si] * kScale;
   }
 }
 
@@ -28,12 +29,15 @@ void LzPrices::from_histogram(const LzHistogram& h) {
     int off, n;
   } parts[4] = {{lzt::kMain, kMainSymbols}, {lzt::kDist, kDistSymbols}, {lzt::kLow, kLowSymbols},
                 {lzt::kRep, kRepSymbols}};
+  // Fractional prices from the frequencies (with a little weight for symbols not seen
+  // yet) guide the search better than the integer lengths of one particular code.
   for (const Part& p : parts) {
-    uint32_t f[kMainSymbols];
-    uint8_t len[kMainSymbols];
-    for (int i = 0; i < p.n; ++i) f[i] = h.f[p.off + i] * 4 + 1;
-    huff_limited_lengths(f, p.n, kMaxCodeLen, len);
-    for (int i = 0; i < p.n; ++i) sym[p.off + i] = len[i];
+    double total = 0;
+    for (int i = 0; i < p.n; ++i) total += h.f[p.off + i] + 0.25;
+    for (int i = 0; i < p.n; ++i) {
+      double bits = std::log2(total / (h.f[p.off + i] + 0.25));
+      sym[p.off + i] = uint32_t(std::min(bits, 18.0) * kScale + 0.5);
+    }
   }
   derive();
 }
@@ -55,6 +59,7 @@ void LzPrices::initial(const uint8_t* data, size_t n) {
   for (int s = 0; s < kDistSymbols; ++s) sym[lzt::kDist + s] = 4 + uint32_t(s) / 12;
   for (int s = 0; s < kLowSymbols; ++s) sym[lzt::kLow + s] = 4;
   for (int i = 0; i < kRepSymbols; ++i) sym[lzt::kRep + i] = 2 + uint32_t(i) / 3;
+  for (uint32_t& v : sym) v *= kScale;
   derive();
 }
 
@@ -188,20 +193,14 @@ void LzOptimalParser::collect(LzHistory& h, BinaryTreeFinder& finder, size_t beg
   first_.assign(n + 1, 0);
   matches_.clear();
   LzMatch buf[BinaryTreeFinder::kMaxOut];
-  size_t skip_until = begin;
   for (size_t p = begin; p < end; ++p) {
     first_[p - begin] = uint32_t(matches_.size());
     uint32_t avail = uint32_t(std::min<size_t>(end - p, kMaxMatch));
     if (avail < 3) continue;
-    if (p < skip_until) {
-      finder.skip(h, p, avail, pp.depth, pp.nice);
-      continue;
-    }
     int cnt = finder.find_insert(h, p, avail, pp.depth, pp.nice, buf);
     if (cnt > 0 && buf[cnt - 1].len >= pp.nice) {
       LzMatch& m = buf[cnt - 1];
       m.len = h.common(p - m.dist, p, std::min<uint32_t>(avail, uint32_t(max_match_at(m.dist))));
-      if (m.len >= pp.nice) skip_until = p + m.len;
     }
     matches_.insert(matches_.end(), buf, buf + cnt);
   }
@@ -215,6 +214,7 @@ void LzOptimalParser::search(const LzHistory& h, size_t begin, size_t end, uint3
   cost_.assign(n + 1, kInf);
   from_.resize(n + 1);
   via_.resize(n + 1);
+  lead_.assign(n + 1, LzToken{kTokLiteral, 0, 0, 0});
   states_.resize(n + 1);
   cost_[0] = 0;
   states_[0] = state;
@@ -227,6 +227,7 @@ void LzOptimalParser::search(const LzHistory& h, size_t begin, size_t end, uint3
     if (cost_[i] == kInf || i < jump_to) continue;
     if (i > 0) {
       LzParseState s = states_[from_[i]];
+      if (lead_[i].len) s.apply(lead_[i]);
       s.apply(via_[i]);
       states_[i] = s;
     }
@@ -239,6 +240,30 @@ void LzOptimalParser::search(const LzHistory& h, size_t begin, size_t end, uint3
         cost_[j] = c;
         from_[j] = uint32_t(i);
         via_[j] = t;
+        lead_[j].len = 0;
+      }
+    };
+    // After a match of len at dist (costing c, leaving last_len = len): one literal, then
+    // the same distance again.
+    auto relax_after = [&](uint32_t len, uint32_t dist, uint32_t c, const LzToken& first) {
+      size_t at = i + len;  // the literal
+      if (at + 3 > n) return;
+      uint32_t max2 = uint32_t(std::min<size_t>(n - at - 1, kMaxRecentLen));
+      uint32_t len2 = h.common(pos + len + 1 - dist, pos + len + 1, max2);
+      if (len2 < 2) return;
+      uint32_t lit = P.sym[data[pos + len]];
+      uint32_t c2 = c + lit + P.sym[lzt::kMain + kSymRecent] + P.recent_len[len2 - 2];
+      LzToken last = LzToken::recent(0, len2);
+      if (len2 == len) {
+        uint32_t again = c + lit + P.sym[lzt::kMain + kSymRepeatLast];
+        if (again < c2) c2 = again, last = LzToken::repeat_last(len);
+      }
+      size_t j = at + 1 + len2;
+      if (c2 < cost_[j]) {
+        cost_[j] = c2;
+        from_[j] = uint32_t(i);
+        via_[j] = last;
+        lead_[j] = first;
       }
     };
     relax(i + 1, base + P.sym[data[pos]], LzToken::literal(data[pos]));
@@ -257,6 +282,7 @@ void LzOptimalParser::search(const LzHistory& h, size_t begin, size_t end, uint3
         for (uint32_t l = 2; l <= len; ++l) relax(i + l, b + P.recent_len[l - 2], LzToken::recent(r, l));
         if (r == 0 && st.last_len >= 2 && st.last_len <= len)
           relax(i + st.last_len, base + P.sym[lzt::kMain + kSymRepeatLast], LzToken::repeat_last(st.last_len));
+        if (len < avail) relax_after(len, d, b + P.recent_len[len - 2], LzToken::recent(r, len));
         longest = std::max(longest, len);
       }
     }
@@ -280,6 +306,7 @@ void LzOptimalParser::search(const LzHistory& h, size_t begin, size_t end, uint3
             uint32_t b = base + P.distance(d);
             const uint32_t* lp = P.long_len - 3 - distance_bonus(d);
             for (uint32_t l = lo; l <= hi; ++l) relax(i + l, b + lp[l], LzToken::long_match(l, d));
+            if (hi < avail) relax_after(hi, d, b + lp[hi], LzToken::long_match(hi, d));
           }
           prev_len = std::max(prev_len, q->len);
         }
@@ -292,10 +319,16 @@ void LzOptimalParser::search(const LzHistory& h, size_t begin, size_t end, uint3
 
   // Walk back from the end.
   size_t count = 0;
-  for (size_t j = n; j > 0; j = from_[j]) ++count;
+  for (size_t j = n; j > 0; j = from_[j]) count += lead_[j].len ? 3 : 1;
   size_t at = out.size();
   out.resize(at + count);
-  for (size_t j = n, k = at + count; j > 0; j = from_[j]) out[--k] = via_[j];
+  for (size_t j = n, k = at + count; j > 0; j = from_[j]) {
+    out[--k] = via_[j];
+    if (lead_[j].len) {
+      out[--k] = LzToken::literal(data[begin + from_[j] + lead_[j].len]);
+      out[--k] = lead_[j];
+    }
+  }
   LzParseState s = state;
   for (size_t k = at; k < out.size(); ++k) s.apply(out[k]);
   end_state = s;
@@ -312,7 +345,7 @@ void LzOptimalParser::parse(LzHistory& h, BinaryTreeFinder& finder, size_t begin
   int passes = std::max(1, pp.passes);
   for (int pass = 0; pass < passes; ++pass) {
     out.resize(at);
-    search(h, begin, end, pp.nice, prices, state, out, end_state);
+    search(h, begin, end, pp.jump, prices, state, out, end_state);
     LzHistogram hist;
     for (size_t k = at; k < out.size(); ++k) hist.count(out[k]);
     ++hist.f[kSymEndBlock];

@@ -11,8 +11,9 @@
 #include "encode/lz_tokens.h"
 #include "encode/match_finder.h"
 
-// Bit prices of every symbol choice.
+// Prices of every symbol choice, in 1/16 bits.
 struct LzPrices {
+  static constexpr uint32_t kScale = 16;
   uint32_t sym[lzf::kTableSymbols];
   uint32_t long_len[256];    // by coded length minus 3
   uint32_t recent_len[256];  // by length minus 2
@@ -28,10 +29,10 @@ struct LzPrices {
     uint32_t p = sym[lzt::kDist + slot];
     int bits = lzf::kDistBits[slot];
     if (slot > 9) {
-      p += uint32_t(bits > 4 ? bits - 4 : 0);
+      p += uint32_t(bits > 4 ? bits - 4 : 0) * kScale;
       p += sym[lzt::kLow + ((dist - 1 - lzf::kDistBase[slot]) & 15)];
     } else {
-      p += uint32_t(bits);
+      p += uint32_t(bits) * kScale;
     }
     return p;
   }
@@ -55,7 +56,8 @@ void parse_fast(LzHistory& h, HashChainFinder& finder, size_t begin, size_t end,
 
 struct LzOptimalParams {
   int depth;      // tree nodes visited per position
-  uint32_t nice;  // matches this long are taken without further search
+  uint32_t nice;  // longest match the trees compare
+  uint32_t jump;  // matches this long are taken without looking at the positions they cover
   int passes;     // parses per stretch (each pass prices from the previous one)
 };
 
@@ -77,5 +79,8 @@ class LzOptimalParser {
   std::vector<uint32_t> cost_;
   std::vector<uint32_t> from_;
   std::vector<LzToken> via_;
+  // A position reached by a match, a literal and the match's distance again: the first
+  // match (len 0 = a plain step through via_).
+  std::vector<LzToken> lead_;
   std::vector<LzParseState> states_;
 };
