@@ -1,0 +1,354 @@
+#include "lz_reference.h"
+
+#include <cstring>
+
+#include "extract/data_pipe.h"
+
+namespace lzref {
+namespace {
+
+constexpr uint32_t kSize = 0x400000;
+constexpr uint32_t kMask = kSize - 1;
+
+const uint32_t kLengthBase[28] = {0,  1,  2,  3,  4,  5,  6,  7,  8,   10,  12,  14,  16,  20,
+                                  24, 28, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224};
+const uint32_t kLengthBits[28] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
+const uint32_t kShortBase[8] = {0, 4, 8, 16, 32, 64, 128, 192};
+const uint32_t kShortBits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
+
+struct Slots {
+  uint32_t base[60];
+  uint32_t bits[60];
+  Slots() {
+    int slot = 0;
+    uint32_t b = 0;
+    auto add = [&](int count, uint32_t nbits) {
+      for (int k = 0; k < count; k++, slot++) {
+        base[slot] = b;
+        bits[slot] = nbits;
+        b += 1u << nbits;
+      }
+    };
+    add(4, 0);
+    for (uint32_t n = 1; n <= 15; n++) add(2, n);
+    add(14, 16);
+    add(12, 18);
+  }
+};
+const Slots kSlots;
+
+}  // namespace
+
+uint32_t Reader::peek16() const {
+  uint32_t v = static_cast<uint32_t>(buffer[byte_pos]) << 16 | static_cast<uint32_t>(buffer[byte_pos + 1]) << 8 |
+               buffer[byte_pos + 2];
+  return (v >> (8 - bit_pos)) & 0xFFFF;
+}
+
+void Reader::skip_bits(int n) {
+  bit_pos += n;
+  byte_pos += bit_pos / 8;
+  bit_pos = bit_pos % 8;
+}
+
+uint32_t Reader::read_bits(int k) {
+  uint32_t v = peek16() >> (16 - k);
+  skip_bits(k);
+  return v;
+}
+
+void build_table(const uint8_t* lengths, int n, Table& t) {
+  uint32_t count[16] = {};
+  for (int i = 0; i < n; i++) count[lengths[i] % 16]++;
+  count[0] = 0;
+  uint32_t next[16] = {};
+  t.length_limits[0] = 0;
+  t.first_index[0] = 0;
+  uint32_t v = 0;
+  for (int len = 1; len <= 15; len++) {
+    v = 2 * (v + count[len]);
+    uint32_t limit = v * (1u << (15 - len));
+    t.length_limits[len] = limit < 0xFFFF ? limit : 0xFFFF;
+    t.first_index[len] = t.first_index[len - 1] + count[len - 1];
+    next[len] = t.first_index[len];
+  }
+  for (int i = 0; i < n; i++) t.symbols_by_code[i] = 0;
+  for (int i = 0; i < n; i++) {
+    if (lengths[i] != 0) t.symbols_by_code[next[lengths[i] % 16]++] = static_cast<uint32_t>(i);
+  }
+  t.symbol_count = static_cast<uint32_t>(n);
+}
+
+uint32_t decode_symbol(Reader& in, const Table& t) {
+  uint32_t bits = in.peek16() & 0xFFFE;
+  const uint32_t* lim = t.length_limits;
+  int len;
+  if (bits < lim[8]) {
+    if (bits < lim[4]) {
+      if (bits < lim[2]) len = bits < lim[1] ? 1 : 2;
+      else len = bits < lim[3] ? 3 : 4;
+    } else {
+      if (bits < lim[6]) len = bits < lim[5] ? 5 : 6;
+      else len = bits < lim[7] ? 7 : 8;
+    }
+  } else {
+    if (bits < lim[12]) {
+      if (bits < lim[10]) len = bits < lim[9] ? 9 : 10;
+      else len = bits < lim[11] ? 11 : 12;
+    } else {
+      if (bits < lim[14]) len = bits < lim[13] ? 13 : 14;
+      else len = 15;
+    }
+  }
+  in.skip_bits(len);
+  uint32_t index = ((bits - lim[len - 1]) >> (16 - len)) + t.first_index[len];
+  if (index >= t.symbol_count) index = 0;
+  return t.symbols_by_code[index];
+}
+
+Decoder::Decoder(DataPipe* pipe) : pipe_(pipe) {}
+
+void Decoder::set_window() {
+  if (window_.empty()) window_.assign(kSize, 0);
+  reset_stream_state(false);
+}
+
+void Decoder::reset_stream_state(bool solid) {
+  if (!solid) {
+    have_tables = false;
+    for (uint32_t& d : recent_dists) d = 0;
+    repeat_dist = repeat_len = 0;
+    std::memset(prev_lengths_, 0, sizeof prev_lengths_);
+    out_pos = flushed_pos = 0;
+  }
+  in_.byte_pos = in_.bit_pos = 0;
+  produced_size = 0;
+  data_end_ = refill_mark_ = 0;
+}
+
+bool Decoder::refill_buffer() {
+  int32_t left = data_end_ - in_.byte_pos;
+  if (left < 0) return false;
+  if (in_.byte_pos > 16384) {
+    if (left > 0) std::memmove(in_.buffer.data(), in_.buffer.data() + in_.byte_pos, left);
+    in_.byte_pos = 0;
+    data_end_ = left;
+  }
+  int request = (32768 - data_end_) / 16 * 16;
+  int got = pipe_->read(in_.buffer.data() + data_end_, request);
+  if (got > 0) data_end_ += got;
+  refill_mark_ = data_end_ - 30;
+  return got != -1;
+}
+
+bool Decoder::read_block_header() {
+  if (in_.byte_pos > data_end_ - 25) {
+    if (!refill_buffer()) return false;
+  }
+  in_.skip_bits((8 - in_.bit_pos) % 8);
+  uint32_t flags = in_.peek16();
+  if (flags & 0x8000) {
+    ppm_block = true;
+    return false;  // PPM blocks are not decoded
+  }
+  ppm_block = false;
+  low_bits_prev = 0;
+  low_bits_reuse = 0;
+  if (!(flags & 0x4000)) std::memset(prev_lengths_, 0, sizeof prev_lengths_);
+  in_.skip_bits(2);
+
+  uint8_t pre[20];
+  int i = 0;
+  while (i < 20) {
+    uint32_t len = in_.read_bits(4);
+    if (len == 15) {
+      uint32_t z = in_.read_bits(4);
+      if (z == 0) {
+        pre[i] = 15;
+        i++;
+      } else {
+        for (uint32_t k = 0; k < z + 2 && i < 20; k++) {
+          pre[i] = 0;
+          i++;
+        }
+      }
+    } else {
+      pre[i] = static_cast<uint8_t>(len);
+      i++;
+    }
+  }
+  build_table(pre, 20, precode_);
+
+  uint8_t cur[404];
+  i = 0;
+  while (i < 404) {
+    if (in_.byte_pos > data_end_ - 5) {
+      if (!refill_buffer()) return false;
+    }
+    uint32_t c = decode_symbol(in_, precode_);
+    if (c < 16) {
+      cur[i] = static_cast<uint8_t>((c + prev_lengths_[i]) % 16);
+      i++;
+    } else if (c == 16 || c == 17) {
+      uint32_t n = c == 16 ? 3 + in_.read_bits(3) : 11 + in_.read_bits(7);
+      uint8_t prev = i > 0 ? cur[i - 1] : 0;
+      for (uint32_t k = 0; k < n && i < 404; k++) {
+        cur[i] = prev;
+        i++;
+      }
+    } else {
+      uint32_t n = c == 18 ? 3 + in_.read_bits(3) : 11 + in_.read_bits(7);
+      for (uint32_t k = 0; k < n && i < 404; k++) {
+        cur[i] = 0;
+        i++;
+      }
+    }
+  }
+  have_tables = true;
+  if (in_.byte_pos > data_end_) return false;
+  build_table(cur, 299, literal_);
+  build_table(cur + 299, 60, distance_);
+  build_table(cur + 359, 17, low_distance_);
+  build_table(cur + 376, 28, repeat_length_);
+  std::memcpy(prev_lengths_, cur, 404);
+  return true;
+}
+
+bool Decoder::copy_match(uint32_t len, uint32_t dist) {
+  // A copy that would reach output not yet passed on is preceded by a flush.
+  if (flushed_pos != out_pos && ((flushed_pos - out_pos) & kMask) <= len) {
+    flush_window();
+    if (produced_size > expected_size) return false;
+  }
+  uint32_t src = out_pos - dist;
+  for (uint32_t k = 0; k < len; k++) {
+    window_[out_pos & kMask] = window_[src & kMask];
+    out_pos++;
+    src++;
+  }
+  return true;
+}
+
+void Decoder::flush_window() {
+  emit_range(flushed_pos, out_pos);
+  flushed_pos = out_pos;
+}
+
+void Decoder::emit_range(uint32_t from, uint32_t to) {
+  if (to < from) {
+    emit_bytes(window_.data() + from, kSize - from);
+    emit_bytes(window_.data(), to);
+  } else {
+    emit_bytes(window_.data() + from, to - from);
+  }
+}
+
+void Decoder::emit_bytes(const uint8_t* bytes, uint32_t n) {
+  if (produced_size < expected_size) {
+    int64_t room = expected_size - produced_size;
+    pipe_->write(bytes, static_cast<int>(n < room ? n : room));
+  }
+  produced_size += n;
+}
+
+void Decoder::decode_file(int version, bool solid) {
+  if (version != 29 && version != 36) return;
+  reset_stream_state(solid);
+  if (!refill_buffer()) return;
+  if (!solid || !have_tables) {
+    if (!read_block_header()) return;
+  }
+  for (;;) {
+    out_pos &= kMask;
+    if (in_.byte_pos > refill_mark_) {
+      if (!refill_buffer()) break;
+    }
+    if (flushed_pos != out_pos && ((flushed_pos - out_pos) & kMask) < 260) {
+      flush_window();
+      if (produced_size > expected_size) return;
+    }
+    uint32_t s = decode_symbol(in_, literal_);
+    if (s < 256) {
+      window_[out_pos] = static_cast<uint8_t>(s);
+      out_pos++;
+    } else if (s >= 271) {
+      uint32_t i = s - 271;
+      uint32_t len = kLengthBase[i] + 3;
+      if (kLengthBits[i] != 0) len += in_.read_bits(kLengthBits[i]);
+      uint32_t slot = decode_symbol(in_, distance_);
+      uint32_t dist = kSlots.base[slot] + 1;
+      uint32_t b = kSlots.bits[slot];
+      if (b > 0) {
+        if (slot > 9) {
+          if (b > 4) dist += in_.read_bits(b - 4) * 16;
+          if (low_bits_reuse > 0) {
+            low_bits_reuse--;
+            dist += low_bits_prev;
+          } else {
+            uint32_t low = decode_symbol(in_, low_distance_);
+            if (low == 16) {
+              low_bits_reuse = 15;
+              dist += low_bits_prev;
+            } else {
+              dist += low;
+              low_bits_prev = low;
+            }
+          }
+        } else {
+          dist += in_.read_bits(b);
+        }
+      }
+      if (dist >= 0x2000) {
+        len += 1;
+        if (dist >= 0x40000) len += 1;
+      }
+      recent_dists[3] = recent_dists[2];
+      recent_dists[2] = recent_dists[1];
+      recent_dists[1] = recent_dists[0];
+      recent_dists[0] = dist;
+      repeat_dist = dist;
+      repeat_len = len;
+      if (!copy_match(len, dist)) return;
+    } else if (s == 256) {
+      if (in_.peek16() & 0x8000) {
+        in_.skip_bits(1);
+        have_tables = false;
+        if (!read_block_header()) break;
+      } else {
+        have_tables = (in_.peek16() & 0x4000) == 0;
+        in_.skip_bits(2);
+        break;
+      }
+    } else if (s == 257) {
+      break;  // filter records are not decoded
+    } else if (s == 258) {
+      if (repeat_len != 0) {
+        if (!copy_match(repeat_len, repeat_dist)) return;
+      }
+    } else if (s <= 262) {
+      uint32_t n = s - 259;
+      uint32_t dist = recent_dists[n];
+      for (uint32_t k = n; k > 0; k--) recent_dists[k] = recent_dists[k - 1];
+      recent_dists[0] = dist;
+      uint32_t i = decode_symbol(in_, repeat_length_);
+      uint32_t len = kLengthBase[i] + 2;
+      if (kLengthBits[i] != 0) len += in_.read_bits(kLengthBits[i]);
+      repeat_dist = dist;
+      repeat_len = len;
+      if (!copy_match(len, dist)) return;
+    } else {
+      uint32_t i = s - 263;
+      uint32_t dist = kShortBase[i] + 1 + in_.read_bits(kShortBits[i]);
+      recent_dists[3] = recent_dists[2];
+      recent_dists[2] = recent_dists[1];
+      recent_dists[1] = recent_dists[0];
+      recent_dists[0] = dist;
+      repeat_dist = dist;
+      repeat_len = 2;
+      if (!copy_match(2, dist)) return;
+    }
+  }
+  flush_window();
+}
+
+}  // namespace lzref
