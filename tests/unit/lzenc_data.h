@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,45 @@ inline std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> p
   std::vector<uint8_t> out;
   for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
   return out;
+}
+
+// Inputs of the round-trip tests: each is a list of files (one stream when solid).
+struct Input {
+  const char* name;
+  std::vector<std::vector<uint8_t>> files;
+};
+
+inline std::vector<Input> inputs() {
+  return {
+      {"empty", {std::vector<uint8_t>()}},
+      {"one byte", {std::vector<uint8_t>{'x'}}},
+      {"few bytes", {std::vector<uint8_t>{'a', 'b', 'a', 'b', 'a'}}},
+      {"text", {text(200 << 10, 1)}},
+      {"incompressible", {random_bytes(150 << 10, 2)}},
+      {"runs", {runs(120 << 10, 3)}},
+      {"records", {records(160 << 10, 4)}},
+      {"rows", {rows(50 << 10, 15)}},
+      {"far repeat", {far_repeat(5)}},
+      {"changing statistics",
+       {concat({text(120 << 10, 6), random_bytes(60 << 10, 7), records(120 << 10, 8),
+                runs(40 << 10, 9), text(80 << 10, 10)})}},
+      {"several files",
+       {text(30 << 10, 11), text(20 << 10, 11), std::vector<uint8_t>(), std::vector<uint8_t>{'q'},
+        random_bytes(3000, 12), text(700, 13), records(40 << 10, 14)}},
+  };
+}
+
+// 13 MB in files of 1.3 MB: the history slides several times, and a block repeated
+// just under 4 MB later can be found again.
+inline std::vector<std::vector<uint8_t>> longer_than_window() {
+  std::vector<uint8_t> marker = random_bytes(200 << 10, 61);
+  std::vector<std::vector<uint8_t>> files;
+  for (int i = 0; i < 10; ++i) {
+    std::vector<uint8_t> f = concat({text(700 << 10, 70 + uint64_t(i)), random_bytes(600 << 10, 80 + uint64_t(i))});
+    if (i == 2 || i == 5 || i == 8) std::copy(marker.begin(), marker.end(), f.begin() + 900000);
+    files.push_back(f);
+  }
+  return files;
 }
 
 }  // namespace lzenc_data

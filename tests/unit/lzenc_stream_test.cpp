@@ -34,35 +34,10 @@ RefStreamReader::Stats round_trip(int level, const std::vector<Bytes>& files, bo
   return ref.stats;
 }
 
-struct Input {
-  const char* name;
-  std::vector<Bytes> files;
-};
-
-std::vector<Input> inputs() {
-  return {
-      {"empty", {Bytes()}},
-      {"one byte", {Bytes{'x'}}},
-      {"few bytes", {Bytes{'a', 'b', 'a', 'b', 'a'}}},
-      {"text", {lzenc_data::text(200 << 10, 1)}},
-      {"incompressible", {lzenc_data::random_bytes(150 << 10, 2)}},
-      {"runs", {lzenc_data::runs(120 << 10, 3)}},
-      {"records", {lzenc_data::records(160 << 10, 4)}},
-      {"rows", {lzenc_data::rows(50 << 10, 15)}},
-      {"far repeat", {lzenc_data::far_repeat(5)}},
-      {"changing statistics",
-       {concat({lzenc_data::text(120 << 10, 6), lzenc_data::random_bytes(60 << 10, 7), lzenc_data::records(120 << 10, 8),
-                lzenc_data::runs(40 << 10, 9), lzenc_data::text(80 << 10, 10)})}},
-      {"several files",
-       {lzenc_data::text(30 << 10, 11), lzenc_data::text(20 << 10, 11), Bytes(), Bytes{'q'},
-        lzenc_data::random_bytes(3000, 12), lzenc_data::text(700, 13), lzenc_data::records(40 << 10, 14)}},
-  };
-}
-
 }  // namespace
 
 TEST(LzEncStream, RoundTripsAtEveryLevelSolidAndNot) {
-  for (const Input& in : inputs()) {
+  for (const lzenc_data::Input& in : lzenc_data::inputs()) {
     for (int level = 1; level <= 5; ++level) {
       for (bool solid : {false, true}) {
         SCOPED_TRACE(std::string(in.name) + (solid ? ", solid" : ", separate") + ", level " + std::to_string(level));
@@ -118,13 +93,7 @@ TEST(LzEncStream, SolidFilesKeepOrRenewTables) {
 TEST(LzEncStream, SolidStreamLongerThanTheWindow) {
   // 13 MB in files of 1.3 MB: the history slides several times, and a block repeated
   // just under 4 MB later is found again.
-  Bytes marker = lzenc_data::random_bytes(200 << 10, 61);
-  std::vector<Bytes> files;
-  for (int i = 0; i < 10; ++i) {
-    Bytes f = concat({lzenc_data::text(700 << 10, 70 + uint64_t(i)), lzenc_data::random_bytes(600 << 10, 80 + uint64_t(i))});
-    if (i == 2 || i == 5 || i == 8) std::copy(marker.begin(), marker.end(), f.begin() + 900000);
-    files.push_back(f);
-  }
+  std::vector<Bytes> files = lzenc_data::longer_than_window();
   for (int level : {1, 4}) {
     SCOPED_TRACE("level " + std::to_string(level));
     size_t packed = 0;
