@@ -27,7 +27,7 @@ LevelParams params_for(int level) {
     case 4:
       return {true, {}, {32, 128, 128, 2}, size_t(256) << 10};
     default:
-      return {true, {}, {128, 260, 260, 3}, size_t(256) << 10};
+      return {true, {}, {128, 260, 260, 4}, size_t(128) << 10};
   }
 }
 

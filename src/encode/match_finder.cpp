@@ -59,8 +59,7 @@ LzMatch HashChainFinder::find(const LzHistory& h, size_t pos, uint32_t max_len, 
     if (c[best_len] == cur[best_len] && c[0] == cur[0] && c[1] == cur[1]) {
       uint32_t dist = uint32_t(pos - cand);
       uint32_t cap = max_len < uint32_t(lzf::max_match_at(dist)) ? max_len : uint32_t(lzf::max_match_at(dist));
-      uint32_t len = 0;
-      while (len < cap && c[len] == cur[len]) ++len;
+      uint32_t len = LzHistory::common_bytes(c, cur, cap);
       if (len > best_len && len >= uint32_t(lzf::min_match_at(dist))) {
         best_len = len;
         best = {len, dist};
@@ -108,7 +107,7 @@ int BinaryTreeFinder::walk(const LzHistory& h, size_t pos, uint32_t max_len, int
     const uint8_t* c = data + cand;
     uint32_t* pair = &tree_[2 * (cand & kMask)];
     uint32_t len = left_len < right_len ? left_len : right_len;
-    while (len < max_len && c[len] == cur[len]) ++len;
+    len += LzHistory::common_bytes(c + len, cur + len, max_len - len);
     if (kReport && len > best_len) {
       best_len = len;
       uint32_t dist = uint32_t(pos - cand);

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "encode/lz_format.h"
@@ -21,10 +22,18 @@ struct LzHistory {
     return far > stream_begin ? far : stream_begin;
   }
   // Number of equal bytes at a and b (a < b), at most max.
-  uint32_t common(size_t a, size_t b, uint32_t max) const {
-    const uint8_t* p = data.data() + a;
-    const uint8_t* q = data.data() + b;
+  uint32_t common(size_t a, size_t b, uint32_t max) const { return common_bytes(data.data() + a, data.data() + b, max); }
+
+  // Eight bytes at a time (the targets are little-endian).
+  static uint32_t common_bytes(const uint8_t* p, const uint8_t* q, uint32_t max) {
     uint32_t n = 0;
+    while (n + 8 <= max) {
+      uint64_t x, y;
+      std::memcpy(&x, p + n, 8);
+      std::memcpy(&y, q + n, 8);
+      if (x != y) return n + uint32_t(__builtin_ctzll(x ^ y) >> 3);
+      n += 8;
+    }
     while (n < max && p[n] == q[n]) ++n;
     return n;
   }
