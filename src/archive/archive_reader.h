@@ -136,4 +136,23 @@ class ArchiveReader : public DiskFile {
 
   char set_first_name[kPathSize] = {};
   WChar set_first_name_wide[kPathSize] = {};
+
+ private:
+  int read_header_bytes(uint8_t* out, int count);
+  void header_log(const char* format, const char* argument = nullptr);
+  void header_raise(int code);
+  void parse_file_header(FileHeader& h, uint32_t read_size, bool is_sub);
+  void read_name(FileHeader& h, const uint8_t* field, uint32_t field_length, bool is_sub);
+
+  GrowArray<uint8_t> header_bytes_;  // the bytes of the header being read
+  bool decrypting_ = false;          // this header is read through header_decryptor
+  uint8_t plain_[16] = {};           // the last decrypted block
+  int plain_left_ = 0;               // its bytes not yet handed out (at its end)
+  bool quiet_ = false;               // looking ahead: header errors are not reported
 };
+
+// Decodes the encoded Unicode form of a name (encoded bytes after the zero byte of the
+// name field) against the narrow bytes of the field; writes at most 1024 units including
+// the terminator.
+void decode_unicode_name(const uint8_t* encoded, uint32_t encoded_length, const uint8_t* narrow,
+                         uint32_t narrow_size, WChar* out);

@@ -34,7 +34,7 @@ void build_table(const uint8_t* lengths, int n, HuffTable& t, int quick_bits) {
     uint32_t lo = p << shift;
     uint32_t hi = lo + (1u << shift) - 2;  // highest window of the prefix, low bit cleared
     while (len < 15 && lo >= t.length_limits[len]) len++;
-    uint16_t e = 0;
+    uint16_t e = kLongCode << 4;
     if (static_cast<int>(len) <= quick_bits && hi < t.length_limits[len]) {
       uint32_t index = ((lo - t.length_limits[len - 1]) >> (16 - len)) + t.first_index[len];
       if (index >= t.symbol_count) index = 0;
@@ -44,12 +44,13 @@ void build_table(const uint8_t* lengths, int n, HuffTable& t, int quick_bits) {
   }
 }
 
-uint32_t decode_window(const HuffTable& t, uint32_t bits16, uint32_t* length) {
+uint32_t decode_window(const HuffTable& t, uint32_t bits16) { return decode_long(t, bits16, 1); }
+
+uint32_t decode_long(const HuffTable& t, uint32_t bits16, uint32_t from) {
   uint32_t bits = bits16 & 0xFFFE;
-  uint32_t len = 1;
+  uint32_t len = from;
   while (len < 15 && bits >= t.length_limits[len]) len++;
-  *length = len;
   uint32_t index = ((bits - t.length_limits[len - 1]) >> (16 - len)) + t.first_index[len];
   if (index >= t.symbol_count) index = 0;
-  return t.symbols_by_code[index];
+  return static_cast<uint32_t>(t.symbols_by_code[index]) << 4 | len;
 }

@@ -4,9 +4,18 @@
 #include "decode/bit_reader.h"
 #include "platform/types.h"
 
+// Symbol of the lookup entries whose code is longer than the lookup width.
+constexpr uint32_t kLongCode = 0xFFF;
+
 struct HuffTable {
   static constexpr int kMaxSymbols = 299;
   static constexpr int kMaxQuickBits = 11;
+
+  // A table that was never built decodes like one built from lengths that are all 0:
+  // every code is symbol 0 with 15 bits.
+  HuffTable() {
+    for (uint16_t& e : quick) e = kLongCode << 4;
+  }
 
   uint32_t symbol_count = 1;
   // For each code length L, the exclusive upper limit of the left-justified 16-bit code
@@ -16,10 +25,10 @@ struct HuffTable {
   uint32_t first_index[16] = {};
   // Symbols with a code, by code length, then by symbol value.
   uint16_t symbols_by_code[kMaxSymbols] = {};
-  // Lookup by the next quick_bits bits: symbol << 4 | code length, or 0 when the length
-  // rule needs more bits than these (long codes, or a prefix shared by several lengths).
-  int quick_bits = 1;
-  uint16_t quick[1 << kMaxQuickBits] = {};
+  // Lookup by the next quick_bits bits: symbol << 4 | code length, or kLongCode << 4
+  // (length 0) when the code is longer than quick_bits.
+  int quick_bits = kMaxQuickBits;
+  uint16_t quick[1 << kMaxQuickBits];
 };
 
 // Builds the table for symbols 0 .. n-1 (n <= kMaxSymbols) from n code lengths (0 .. 15);
@@ -27,23 +36,35 @@ struct HuffTable {
 // completeness: any set of lengths gives a table that decodes every bit pattern.
 void build_table(const uint8_t* lengths, int n, HuffTable& table, int quick_bits);
 
-// The length rule on a 16-bit window of the stream: returns the symbol and its code length.
-uint32_t decode_window(const HuffTable& table, uint32_t bits16, uint32_t* length);
+// Decoded codes are returned as entries: symbol << 4 | code length.
+inline uint32_t entry_symbol(uint32_t e) { return e >> 4; }
+inline uint32_t entry_length(uint32_t e) { return e & 15; }
 
-// Decodes from a left-justified 64-bit window whose top 16 bits are valid.
-inline uint32_t decode_from(const HuffTable& table, uint64_t window, uint32_t* length) {
+// The length rule on a 16-bit window of the stream.
+uint32_t decode_window(const HuffTable& table, uint32_t bits16);
+
+// Decodes from a left-justified 64-bit window whose top 15 bits are valid.
+inline uint32_t decode_from(const HuffTable& table, uint64_t window) {
   uint32_t e = table.quick[window >> (64 - table.quick_bits)];
-  if (e & 15) {
-    *length = e & 15;
-    return e >> 4;
-  }
-  return decode_window(table, static_cast<uint32_t>(window >> 48), length);
+  if (e & 15) return e;
+  return decode_window(table, static_cast<uint32_t>(window >> 48));
+}
+
+// The length rule for a window whose code length is known to be at least `from`.
+uint32_t decode_long(const HuffTable& table, uint32_t bits16, uint32_t from);
+
+// The same for a table built with the lookup width K. A prefix without an entry has a
+// code longer than K bits.
+template <int K>
+inline uint32_t decode_quick(const HuffTable& table, uint64_t window) {
+  uint32_t e = table.quick[window >> (64 - K)];
+  if (__builtin_expect((e & 15) != 0, 1)) return e;
+  return decode_long(table, static_cast<uint32_t>(window >> 48), K + 1);
 }
 
 // Decodes and consumes one code.
 inline uint32_t decode_symbol(BitReader& in, const HuffTable& table) {
-  uint32_t length;
-  uint32_t s = decode_window(table, in.peek16(), &length);
-  in.skip_bits(static_cast<int>(length));
-  return s;
+  uint32_t e = decode_window(table, in.peek16());
+  in.skip_bits(static_cast<int>(entry_length(e)));
+  return entry_symbol(e);
 }

@@ -24,51 +24,24 @@ inline void move16(uint8_t* d, const uint8_t* s) {
   std::memcpy(d, v, 16);
 }
 
-// Copies n bytes between ranges that do not overlap.
-inline void copy_disjoint(uint8_t* d, const uint8_t* s, uint32_t n) {
-  if (n <= 16) {
-    if (n >= 8) {
-      uint64_t a, b;
-      std::memcpy(&a, s, 8);
-      std::memcpy(&b, s + n - 8, 8);
-      std::memcpy(d, &a, 8);
-      std::memcpy(d + n - 8, &b, 8);
-    } else if (n >= 4) {
-      uint32_t a, b;
-      std::memcpy(&a, s, 4);
-      std::memcpy(&b, s + n - 4, 4);
-      std::memcpy(d, &a, 4);
-      std::memcpy(d + n - 4, &b, 4);
-    } else if (n >= 2) {
-      uint16_t a, b;
-      std::memcpy(&a, s, 2);
-      std::memcpy(&b, s + n - 2, 2);
-      std::memcpy(d, &a, 2);
-      std::memcpy(d + n - 2, &b, 2);
-    } else if (n == 1) {
-      d[0] = s[0];
-    }
-    return;
-  }
-  uint32_t k = 0;
-  do {
-    move16(d + k, s + k);
-    k += 16;
-  } while (k + 16 < n);
-  move16(d + n - 16, s + n - 16);
-}
-
 // The match copy: len bytes from dist bytes back, one at a time in effect, so that a
 // distance shorter than the length repeats the pattern. Returns the new write position.
-inline uint32_t window_copy(uint8_t* win, uint32_t op, uint32_t dist, uint32_t len) {
+// Copies that touch neither end of the window use whole 16 or 8 byte moves; short ones
+// store 16 bytes and put back the bytes after the match, so no byte outside the match
+// changes (the window has slack after its end for these moves).
+__attribute__((always_inline)) inline uint32_t window_copy(uint8_t* win, uint32_t op, uint32_t dist, uint32_t len) {
   uint32_t src = (op - dist) & kWindowMask;
-  if (op + len <= kWindowSize && src + len <= kWindowSize) {
+  if (__builtin_expect(op + len <= kWindowSize && src + len <= kWindowSize, 1)) {
     uint8_t* d = win + op;
     const uint8_t* s = win + src;
-    if (s < d) {
+    if (__builtin_expect(s < d, 1)) {
       uint32_t delta = static_cast<uint32_t>(d - s);
-      if (delta >= len) {
-        copy_disjoint(d, s, len);
+      if (__builtin_expect(delta >= len && len <= 16, 1)) {
+        uint8_t v[16], after[16];
+        std::memcpy(v, s, 16);
+        std::memcpy(after, d + len, 16);
+        std::memcpy(d, v, 16);
+        std::memcpy(d + len, after, 16);
       } else if (delta >= 16) {
         // Each chunk reads bytes that are already final; the last one ends exactly at len.
         uint32_t k = 0;
@@ -154,155 +127,245 @@ void LzDecoder::State::decode_file(bool solid) {
   flush_window();
 }
 
+// The main loop over LZ symbols. The checks that precede every symbol (refill when
+// byte_pos passes refill_mark, flush when the free room ahead falls below the margin)
+// are made exactly, but only where they could fire: from a check point, a symbol takes
+// at most 8 bytes of input and makes at most 260 bytes of output, so the number of
+// symbols before either check can fire is known, and those symbols run without them.
 LzDecoder::State::Outcome LzDecoder::State::run_lz() {
   uint8_t* const win = window;
   const uint8_t* const in = input.buffer;
-  uint32_t bp, op, fm1;
-  int32_t mark;
-  auto sync = [&] {
-    input.byte_pos = static_cast<int32_t>(bp >> 3);
-    input.bit_pos = static_cast<int32_t>(bp & 7);
-    out_pos = op;
-  };
-  auto load = [&] {
-    bp = static_cast<uint32_t>(input.byte_pos) * 8 + static_cast<uint32_t>(input.bit_pos);
-    op = out_pos;
-    mark = refill_mark;
-    fm1 = flushed_pos - 1;  // ((fm1 - op) & mask) is the free room ahead minus 1
-  };
-  load();
 
+  // Bit buffer: the next bc bits of the stream are the top bits of bb; bits below them
+  // are zero or the stream bits that follow. ip is the next byte to load.
+  const uint8_t* ip;
+  uint64_t bb;
+  uint32_t bc;
+  uint32_t op;
+  uint32_t d0, d1, d2, d3, rep_dist, rep_len, low_prev, low_reuse;
+
+  // From the fields into the locals (after anything that works on the fields), and back.
+  auto load = [&]() __attribute__((always_inline)) {
+    bb = load_be64(in + input.byte_pos) << input.bit_pos;
+    bc = 56 - static_cast<uint32_t>(input.bit_pos);
+    ip = in + input.byte_pos + 7;
+    op = out_pos;
+    d0 = recent_dists[0];
+    d1 = recent_dists[1];
+    d2 = recent_dists[2];
+    d3 = recent_dists[3];
+    rep_dist = repeat_dist;
+    rep_len = repeat_len;
+    low_prev = low_bits_prev;
+    low_reuse = low_bits_reuse;
+  };
+  auto sync = [&]() __attribute__((always_inline)) {
+    uint32_t pos = static_cast<uint32_t>(ip - in) * 8 - bc;
+    input.byte_pos = static_cast<int32_t>(pos >> 3);
+    input.bit_pos = static_cast<int32_t>(pos & 7);
+    out_pos = op;
+    recent_dists[0] = d0;
+    recent_dists[1] = d1;
+    recent_dists[2] = d2;
+    recent_dists[3] = d3;
+    repeat_dist = rep_dist;
+    repeat_len = rep_len;
+    low_bits_prev = low_prev;
+    low_bits_reuse = low_reuse;
+  };
+  // Afterwards bc >= 56.
+  auto refill = [&]() __attribute__((always_inline)) {
+    bb |= load_be64(ip) >> bc;
+    ip += (63 - bc) >> 3;
+    bc |= 56;
+  };
+  auto consume = [&](uint32_t n) __attribute__((always_inline)) {
+    bb <<= n;
+    bc -= n;
+  };
+  auto take = [&](uint32_t n) __attribute__((always_inline)) {  // 1 <= n <= bc
+    uint32_t v = static_cast<uint32_t>(bb >> (64 - n));
+    consume(n);
+    return v;
+  };
+
+  load();
   for (;;) {
-    if (static_cast<int32_t>(bp >> 3) > mark) {
+    // Check point: the exact checks before a symbol.
+    int32_t byte_pos = static_cast<int32_t>(ip - in) - static_cast<int32_t>((bc + 7) >> 3);
+    if (byte_pos > refill_mark) {
       sync();
       if (!refill_buffer()) return kLeave;
       load();
+      byte_pos = input.byte_pos;
     }
-    if (((fm1 - op) & kWindowMask) < kFlushMargin - 1) {
+    uint32_t room = (flushed_pos - 1 - op) & kWindowMask;  // free bytes ahead, minus 1
+    if (room < kFlushMargin - 1) {
       sync();
       flush_window();
       if (owner.produced_size > owner.expected_size) return kComplete;
-      load();
+      room = (flushed_pos - 1 - op) & kWindowMask;
     }
+    uint32_t by_input = byte_pos > refill_mark ? 1 : static_cast<uint32_t>(refill_mark - byte_pos) / 8 + 1;
+    uint32_t by_output = room < kFlushMargin - 1 ? 1 : (room - (kFlushMargin - 1)) / kFlushMargin + 1;
+    uint32_t budget = by_input < by_output ? by_input : by_output;
 
-    uint64_t w = load_be64(in + (bp >> 3)) << (bp & 7);  // at least 57 valid bits
-    uint32_t n;
-    uint32_t s = decode_from(literal, w, &n);
-    bp += n;
-    if (s < 256) {
-      win[op] = static_cast<uint8_t>(s);
-      op = (op + 1) & kWindowMask;
-      continue;
-    }
-    w <<= n;  // at least 42 valid bits
-    uint32_t len, dist;
-    if (s >= 271) {
-      uint32_t i = s - 271;
-      len = kLengthBase[i] + 3u;
-      uint32_t b = kLengthBits[i];
-      if (b) {
-        len += static_cast<uint32_t>(w >> (64 - b));
-        bp += b;
-      }
-      w = load_be64(in + (bp >> 3)) << (bp & 7);
-      uint32_t slot = decode_from(distance, w, &n);
-      bp += n;
-      w <<= n;
-      dist = kDistanceSlots.base[slot] + 1;
-      b = kDistanceSlots.bits[slot];
-      if (b) {
-        if (slot > 9) {
-          if (b > 4) {
-            dist += static_cast<uint32_t>(w >> (64 - (b - 4))) << 4;
-            bp += b - 4;
+    for (;;) {
+      uint32_t s;
+      refill();
+      // Up to three literals per refill: each code has at most 15 bits. A code longer
+      // than the lookup comes as the symbol kLongCode with length 0.
+      uint32_t e = literal.quick[bb >> (64 - kLiteralQuickBits)];
+      s = e >> 4;
+      if (s < 256) {
+        win[op] = static_cast<uint8_t>(s);
+        op = (op + 1) & kWindowMask;
+        consume(e & 15);
+        if (--budget == 0) break;
+        e = literal.quick[bb >> (64 - kLiteralQuickBits)];
+        s = e >> 4;
+        if (s < 256) {
+          win[op] = static_cast<uint8_t>(s);
+          op = (op + 1) & kWindowMask;
+          consume(e & 15);
+          if (--budget == 0) break;
+          e = literal.quick[bb >> (64 - kLiteralQuickBits)];
+          s = e >> 4;
+          if (s < 256) {
+            win[op] = static_cast<uint8_t>(s);
+            op = (op + 1) & kWindowMask;
+            consume(e & 15);
+            if (--budget == 0) break;
+            continue;
           }
-          if (low_bits_reuse > 0) {
-            low_bits_reuse--;
-            dist += low_bits_prev;
-          } else {
-            w = load_be64(in + (bp >> 3)) << (bp & 7);
-            uint32_t low = decode_from(low_distance, w, &n);
-            bp += n;
-            if (low == 16) {
-              low_bits_reuse = 15;
-              dist += low_bits_prev;
-            } else {
-              dist += low;
-              low_bits_prev = low;
-            }
-          }
-        } else {
-          dist += static_cast<uint32_t>(w >> (64 - b));
-          bp += b;
         }
       }
-      if (dist >= 0x2000) {
-        len++;
-        if (dist >= 0x40000) len++;
+      if (s == kLongCode) {
+        e = decode_long(literal, static_cast<uint32_t>(bb >> 48), kLiteralQuickBits + 1);
+        s = entry_symbol(e);
+        if (s < 256) {
+          consume(entry_length(e));
+          win[op] = static_cast<uint8_t>(s);
+          op = (op + 1) & kWindowMask;
+          if (--budget == 0) break;
+          continue;
+        }
       }
-      recent_dists[3] = recent_dists[2];
-      recent_dists[2] = recent_dists[1];
-      recent_dists[1] = recent_dists[0];
-      recent_dists[0] = dist;
-    } else if (s >= 263) {
-      uint32_t i = s - 263;
-      uint32_t b = kShortBits[i];
-      dist = kShortBase[i] + 1u + static_cast<uint32_t>(w >> (64 - b));
-      bp += b;
-      recent_dists[3] = recent_dists[2];
-      recent_dists[2] = recent_dists[1];
-      recent_dists[1] = recent_dists[0];
-      recent_dists[0] = dist;
-      len = 2;
-    } else if (s >= 259) {
-      uint32_t k = s - 259;
-      dist = recent_dists[k];
-      for (; k > 0; k--) recent_dists[k] = recent_dists[k - 1];
-      recent_dists[0] = dist;
-      uint32_t i = decode_from(repeat_length, w, &n);
-      bp += n;
-      w <<= n;
-      len = kLengthBase[i] + 2u;
-      uint32_t b = kLengthBits[i];
-      if (b) {
-        len += static_cast<uint32_t>(w >> (64 - b));
-        bp += b;
-      }
-    } else if (s == 258) {
-      if (repeat_len == 0) continue;
-      len = repeat_len;
-      dist = repeat_dist;
-    } else if (s == 256) {
-      uint32_t control = static_cast<uint32_t>(w >> 62);
-      if (control & 2) {  // a new table follows
-        bp += 1;
-        have_tables = false;
+      consume(entry_length(e));
+
+      refill();
+      uint32_t len, dist;
+      if (s >= 271) {
+        uint32_t i = s - 271;
+        len = kLengthBase[i] + 3u;
+        if (uint32_t b = kLengthBits[i]) len += take(b);
+        uint32_t slot = decode_quick<kDistanceQuickBits>(distance, bb);
+        consume(entry_length(slot));
+        slot >>= 4;
+        refill();
+        dist = kDistanceSlots.base[slot] + 1;
+        uint32_t b = kDistanceSlots.bits[slot];
+        if (slot > 9) {
+          if (b > 4) dist += take(b - 4) << 4;
+          if (low_reuse > 0) {
+            low_reuse--;
+            dist += low_prev;
+          } else {
+            uint32_t low = decode_quick<kLowDistanceQuickBits>(low_distance, bb);
+            consume(entry_length(low));
+            low >>= 4;
+            if (low == 16) {
+              low_reuse = 15;
+              dist += low_prev;
+            } else {
+              dist += low;
+              low_prev = low;
+            }
+          }
+        } else if (b) {
+          dist += take(b);
+        }
+        if (dist >= 0x2000) {
+          len++;
+          if (dist >= 0x40000) len++;
+        }
+        d3 = d2;
+        d2 = d1;
+        d1 = d0;
+        d0 = dist;
+      } else if (s >= 263) {
+        uint32_t i = s - 263;
+        dist = kShortBase[i] + 1u + take(kShortBits[i]);
+        d3 = d2;
+        d2 = d1;
+        d1 = d0;
+        d0 = dist;
+        len = 2;
+      } else if (s >= 259) {
+        switch (s) {
+          case 259:
+            dist = d0;
+            break;
+          case 260:
+            dist = d1;
+            d1 = d0;
+            break;
+          case 261:
+            dist = d2;
+            d2 = d1;
+            d1 = d0;
+            break;
+          default:
+            dist = d3;
+            d3 = d2;
+            d2 = d1;
+            d1 = d0;
+            break;
+        }
+        d0 = dist;
+        uint32_t i = decode_quick<kRepeatLengthQuickBits>(repeat_length, bb);
+        consume(entry_length(i));
+        i >>= 4;
+        len = kLengthBase[i] + 2u;
+        if (uint32_t b = kLengthBits[i]) len += take(b);
+      } else if (s == 258) {
+        if (rep_len == 0) {
+          if (--budget == 0) break;
+          continue;
+        }
+        len = rep_len;
+        dist = rep_dist;
+      } else if (s == 256) {
+        if (bb >> 63) {  // a new table follows
+          consume(1);
+          have_tables = false;
+          sync();
+          if (!read_block_header()) return kLeave;
+          if (block_type != BlockType::kLz) return kSwitch;
+          load();
+          break;
+        }
+        // End of the file's data; 0, 0 lets a following solid file keep these tables.
+        have_tables = ((bb >> 62) & 1) == 0;
+        consume(2);
         sync();
-        if (!read_block_header()) return kLeave;
-        if (block_type != BlockType::kLz) return kSwitch;
+        return kLeave;
+      } else {  // 257: filter record
+        sync();
+        if (!read_filter_record_lz()) return kLeave;
         load();
-        continue;
+        break;
       }
-      // End of the file's data; 0, 0 lets a following solid file keep these tables.
-      bp += 2;
-      have_tables = (control & 1) == 0;
-      sync();
-      return kLeave;
-    } else {  // 257: filter record
-      sync();
-      if (!read_filter_record_lz()) return kLeave;
-      load();
-      continue;
+      rep_dist = dist;
+      rep_len = len;
+      if (((flushed_pos - 1 - op) & kWindowMask) < len) {  // the copy would reach unwritten output
+        sync();
+        flush_window();
+        if (owner.produced_size > owner.expected_size) return kComplete;
+      }
+      op = window_copy(win, op, dist, len);
+      if (--budget == 0) break;
     }
-    repeat_dist = dist;
-    repeat_len = len;
-    if (((fm1 - op) & kWindowMask) < len) {  // the copy would reach unwritten output
-      sync();
-      flush_window();
-      if (owner.produced_size > owner.expected_size) return kComplete;
-      load();
-    }
-    op = window_copy(win, op, dist, len);
   }
 }
 
@@ -429,10 +492,10 @@ LzDecoder::LzDecoder(DataPipe* pipe) : state_(new State(*this, pipe)), pipe_(pip
 LzDecoder::~LzDecoder() { delete state_; }
 
 void LzDecoder::set_window() {
-  if (!state_->window) {
-    state_->window = static_cast<uint8_t*>(mem_alloc_or_die(kWindowSize + kWindowSlack));
-    std::memset(state_->window, 0, kWindowSize + kWindowSlack);
-  }
+  if (!state_->window) state_->window = static_cast<uint8_t*>(mem_alloc_or_die(kWindowSize + kWindowSlack));
+  // Nothing of an earlier stream (or of the heap) can show through a damaged stream.
+  std::memset(state_->window, 0, kWindowSize + kWindowSlack);
+  std::memset(state_->input.buffer, 0, BitReader::kBufferSize + BitReader::kSlack);
   state_->reset_stream_state(false);
 }
 

@@ -4,16 +4,6 @@
 
 #include "decode/lz_state.h"
 
-namespace {
-// Lookup widths of the tables: wide enough for the usual short codes, small enough to
-// build quickly for every block.
-constexpr int kPrecodeQuickBits = 7;
-constexpr int kLiteralQuickBits = 10;
-constexpr int kDistanceQuickBits = 9;
-constexpr int kLowDistanceQuickBits = 7;
-constexpr int kRepeatLengthQuickBits = 7;
-}  // namespace
-
 bool LzDecoder::State::read_block_header() {
   if (input.byte_pos > data_end - 25) {
     if (!refill_buffer()) return false;

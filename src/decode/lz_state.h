@@ -20,6 +20,14 @@ constexpr int kPrecodeSymbols = 20;
 // unwritten output ahead of it (the longest LZ match is 260 bytes).
 constexpr uint32_t kFlushMargin = 260;
 
+// Lookup widths of the tables: wide enough for the usual short codes, small enough to
+// build quickly for every block.
+constexpr int kPrecodeQuickBits = 7;
+constexpr int kLiteralQuickBits = 11;
+constexpr int kDistanceQuickBits = 9;
+constexpr int kLowDistanceQuickBits = 7;
+constexpr int kRepeatLengthQuickBits = 7;
+
 enum class BlockType : uint8_t { kLz, kPpm };
 
 // A queued filter invocation as the flush sees it.

@@ -44,6 +44,9 @@ class ExtractionRun : public DataPipe {
 
 // Extracts the archive of module_path into the current folder.
 void start_extraction(const char* module_path);
+// One run of a job built by the caller (command "X" extracts, "T" only tests; masks,
+// archive names, destination prefix). The exit code tells the result.
+void run_extraction(ExtractionJob& job);
 void run_job(ExtractionJob& job, ExtractionRun& run);
 void extract_archive(ExtractionJob& job, ExtractionRun& run, const char* name, const WChar* wide);
 bool extract_entry(ExtractionJob& job, ExtractionRun& run, ArchiveReader& reader, int header_size);

@@ -35,6 +35,8 @@ void DiskFile::take_names(const char* name, const WChar* wide) {
 }
 
 void DiskFile::register_open() {
+  for (DiskFile* slot : open_file_table)
+    if (slot == this) return;
   for (DiskFile*& slot : open_file_table) {
     if (!slot) {
       slot = this;
@@ -67,6 +69,7 @@ bool DiskFile::open_or_report(const char* name, const WChar* wide) {
 bool DiskFile::create(const char* name, const WChar* wide) {
   handle = os::create_file(name, wide);
   created_here = true;
+  LastErrorKeeper keep;  // the caller may tell access denied from other failures
   take_names(name, wide);
   if (handle == kClosed) return false;
   register_open();
@@ -219,12 +222,15 @@ bool delete_file(const char* narrow, const WChar* wide) { return os::delete_file
 
 int create_folder(const char* narrow, const WChar* wide, uint32_t attributes) {
   if (os::create_directory(narrow, wide)) {
+    LastErrorKeeper keep;  // the last error stays the one the folder creation left
     os::set_attributes(narrow, wide, attributes);
     return 0;
   }
   uint32_t e = last_system_error();
   return (e == kErrorFileNotFound || e == kErrorPathNotFound) ? 2 : 1;
 }
+
+bool remove_folder(const char* narrow, const WChar* wide) { return os::remove_directory(narrow, wide); }
 
 void set_times_by_name(const char* narrow, const TimeStamp* modification, const TimeStamp* creation,
                        const TimeStamp* access) {

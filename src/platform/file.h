@@ -78,6 +78,8 @@ bool set_attributes(const char* narrow, const WChar* wide, uint32_t attributes);
 bool delete_file(const char* narrow, const WChar* wide);
 // 0 created; 2 a parent is missing; 1 any other failure (an existing folder included).
 int create_folder(const char* narrow, const WChar* wide, uint32_t attributes);
+// Removes an empty folder.
+bool remove_folder(const char* narrow, const WChar* wide);
 void set_times_by_name(const char* narrow, const TimeStamp* modification, const TimeStamp* creation,
                        const TimeStamp* access);
 bool is_folder_attributes(uint32_t attributes);

@@ -27,6 +27,7 @@ uint32_t get_attributes(const char* narrow, const WChar* wide);
 bool set_attributes(const char* narrow, const WChar* wide, uint32_t attributes);
 bool delete_file(const char* narrow, const WChar* wide);
 bool create_directory(const char* narrow, const WChar* wide);
+bool remove_directory(const char* narrow, const WChar* wide);  // an empty folder
 bool rename_file(const char* from, const WChar* from_wide, const char* to, const WChar* to_wide);
 // Opens a file or folder by its narrow name for writing times (backup semantics).
 intptr_t open_for_times(const char* narrow);

@@ -2,6 +2,7 @@
 // Both separators are recognised; only the backslash is written.
 #pragma once
 
+#include "platform/os_names.h"
 #include "platform/types.h"
 
 bool is_separator(int c);
@@ -27,6 +28,18 @@ void replace_invalid_chars(char* name, bool strict);
 // Returns the kept tail of name; with a buffer, copies it there (at most 1023 characters).
 const char* make_safe_relative(const char* name, char* buffer);
 const WChar* make_safe_relative(const WChar* name, WChar* buffer);
+// Second cleaning of a relative name (after make_safe_relative), in place, at most 1023
+// characters: no component can climb above the folder the name is joined to or reach a
+// device. "." components and ".." components that are not last are resolved (never
+// above the start); a last ".." stays only below a kept component; leading separators
+// and runs of separators are dropped. Under the Windows rules a component that names a
+// device (CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9, CONIN$, CONOUT$, CLOCK$, also with an
+// extension or trailing blanks) gets a leading "_", and its trailing dots and blanks
+// become "_". A name that would grow past 1023 characters loses its last components.
+void make_system_safe(char* name);
+void make_system_safe(WChar* name);
+void make_system_safe(char* name, NameRules rules);
+void make_system_safe(WChar* name, NameRules rules);
 
 bool create_all_folders(const char* path, const WChar* wide, bool last_is_file);
 bool wildcard_match(const char* mask, const char* name, bool case_sensitive);
@@ -39,3 +52,4 @@ inline char* volume_number_position(char* n) {
 
 // Locale comparison of names ignoring case: 0 when equal. n < 0 compares whole strings.
 int compare_names(const char* a, const char* b, int n = -1);
+

@@ -26,6 +26,9 @@ void sleep_ms(uint32_t ms);
 int nt_major_version();
 // Wide file-system calls are used (the NT family; always in the Linux build).
 bool use_wide_api();
+// Makes nt_major_version answer major from now on (0: behave as on Windows 9x, where
+// only the narrow file-system calls exist); -1 returns to the system's answer. For tests.
+void override_nt_major_version(int major);
 
 const char* process_command_line();  // the whole command line, or null
 bool get_module_path(char* buffer, int size);

@@ -17,6 +17,11 @@ constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorPathNotFound = 3;
 constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorNoMoreFiles = 18;
+constexpr uint32_t kErrorDiskFull = 112;
+constexpr uint32_t kErrorInvalidName = 123;
+constexpr uint32_t kErrorDirNotEmpty = 145;
+constexpr uint32_t kErrorFilenameTooLong = 206;
+constexpr uint32_t kErrorDirectory = 267;
 constexpr uint32_t kErrorAlreadyExists = 183;
 
 // Win32 attribute bits.
@@ -25,4 +30,5 @@ constexpr uint32_t kAttrHidden = 0x02;
 constexpr uint32_t kAttrSystem = 0x04;
 constexpr uint32_t kAttrDirectory = 0x10;
 constexpr uint32_t kAttrArchive = 0x20;
+constexpr uint32_t kAttrReparsePoint = 0x400;
 constexpr uint32_t kInvalidAttributes = 0xFFFFFFFFu;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -21,20 +20,15 @@ constexpr uint32_t kWin = 0x400000;
 
 class LzDecode : public ::testing::Test {
  protected:
-  void SetUp() override { dec->set_window(); }
-  // A decoder whose window holds nothing from earlier streams.
-  void fresh_decoder() {
-    dec = std::make_unique<LzDecoder>(&pipe);
-    dec->set_window();
-  }
+  void SetUp() override { dec.set_window(); }
 
   Bytes decode(const Bytes& packed, int64_t expected, bool solid = false, int version = 29) {
     pipe.next_input(packed);
     pipe.output.clear();
     pipe.write_sizes.clear();
     pipe.read_requests.clear();
-    dec->expected_size = expected;
-    dec->decode_file(version, solid);
+    dec.expected_size = expected;
+    dec.decode_file(version, solid);
     return pipe.output;
   }
   // Decodes the script's current file (ended by the caller) and checks it against the model.
@@ -44,11 +38,11 @@ class LzDecode : public ::testing::Test {
     ASSERT_TRUE(s.w.ok) << what;
     ASSERT_EQ(got.size(), want.size()) << what;
     EXPECT_TRUE(got == want) << what;
-    EXPECT_EQ(dec->produced_size, static_cast<int64_t>(want.size())) << what;
+    EXPECT_EQ(dec.produced_size, static_cast<int64_t>(want.size())) << what;
   }
 
   MemoryPipe pipe;
-  std::unique_ptr<LzDecoder> dec = std::make_unique<LzDecoder>(&pipe);
+  LzDecoder dec{&pipe};
 };
 
 
@@ -133,7 +127,7 @@ TEST_F(LzDecode, SymbolKinds) {
        }},
   };
   for (const Case& c : cases) {
-    fresh_decoder();
+    dec.set_window();  // a zero window again, as the model's
     Script s;
     s.w.header(lztest::full_lengths());
     c.body(s);
@@ -178,6 +172,14 @@ TEST_F(LzDecode, LowDistanceCode16ReusesTheLowPartForFifteenMatches) {
   s.match(4, dist_with_low(13, 9));  // a code again
   s.match(4, dist_with_low(5, 0));   // slots up to 9 take their bits directly
   s.match(4, dist_with_low(14, 9), true);
+  s.match(4, dist_with_low(15, 9));
+  // A block header clears the low-distance state: no reuse left, previous low part 0.
+  s.w.new_table();
+  s.w.header(lztest::full_lengths());
+  s.match(4, dist_with_low(12, 3));
+  s.w.new_table();
+  s.w.header(lztest::full_lengths());
+  s.match(5, dist_with_low(16, 0), true);
   s.lits("end");
   s.w.end_file(false);
   ASSERT_TRUE(s.w.ok);
@@ -286,7 +288,7 @@ TEST_F(LzDecode, ExpectedSizeLimitsTheOutput) {
   s.w.end_file(false);
   Bytes got = decode(s.w.bytes(), 5);
   EXPECT_EQ(std::string(got.begin(), got.end()), "01234");
-  EXPECT_EQ(dec->produced_size, 12);
+  EXPECT_EQ(dec.produced_size, 12);
 }
 
 // A flush that finds produced_size past expected_size ends the file at once.
@@ -299,8 +301,8 @@ TEST_F(LzDecode, DecodingStopsAtTheFlushThatPassesTheExpectedSize) {
   Bytes packed = s.w.bytes();
   Bytes got = decode(packed, 100);
   EXPECT_TRUE(Bytes(s.out.begin(), s.out.begin() + 100) == got);
-  EXPECT_GE(dec->produced_size, static_cast<int64_t>(kWin - 259));
-  EXPECT_LT(dec->produced_size, static_cast<int64_t>(kWin));
+  EXPECT_GE(dec.produced_size, static_cast<int64_t>(kWin - 259));
+  EXPECT_LT(dec.produced_size, static_cast<int64_t>(kWin));
   EXPECT_LT(pipe.read_at, packed.size());
 }
 

@@ -241,6 +241,35 @@ TEST_F(LzEquivalence, RandomTablesAndBits) {
   }
 }
 
+// A first header that runs past the packed data leaves the tables unbuilt but marked as
+// present: a following solid file decodes with tables that were never built.
+TEST_F(LzEquivalence, SolidFileAfterAHeaderThatRanPastItsData) {
+  std::mt19937 rng(9);
+  Bytes next(3000);
+  for (auto& b : next) b = static_cast<uint8_t>(rng());
+  bool seen = false;
+  // Headers cut a few bytes short; with some of them the last length code is the one
+  // that crosses the end of the data.
+  for (int h = 0; h < 20 && !seen; h++) {
+    lztest::StreamWriter w;
+    w.header(random_table_lengths(rng), false, lztest::StreamWriter::kNoRuns);
+    Bytes header = w.bytes();
+    for (size_t cut = header.size() - 3; cut <= header.size(); cut++) {
+      SetUp();
+      std::vector<FileRun> files{{Bytes(header.begin(), header.begin() + static_cast<long>(cut)), 100, false, 1 << 30, -1},
+                                 {next, int64_t{1} << 20, true, 1 << 30, -1}};
+      compare(files, "header past the data", static_cast<int>(cut));
+      lztest::MemoryPipe pipe(files[0].packed);
+      lzref::Decoder probe(&pipe);
+      probe.set_window();
+      probe.expected_size = 100;
+      probe.decode_file(29, false);
+      seen |= probe.have_tables && pipe.write_sizes.empty();  // the header failed after its lengths
+    }
+  }
+  EXPECT_TRUE(seen);
+}
+
 // Long streams: flushes inside the window, wrap-around, and an expected size that ends
 // decoding at a flush.
 TEST_F(LzEquivalence, LongStreams) {

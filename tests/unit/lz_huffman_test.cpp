@@ -77,9 +77,10 @@ TEST(LzHuffman, TablesDecodeEveryWindowLikeTheComparisonTree) {
         for (int i = 0; i < n; i++) ASSERT_EQ(t.symbols_by_code[i], ref.symbols_by_code[i]);
         for (uint32_t w = 0; w < 0x10000; w++) {
           Decoded want = reference_decode(ref, w);
-          uint32_t len1, len2;
-          uint32_t s1 = decode_window(t, w, &len1);
-          uint32_t s2 = decode_from(t, static_cast<uint64_t>(w) << 48 | 0x123456789ABCull, &len2);
+          uint32_t e1 = decode_window(t, w);
+          uint32_t e2 = decode_from(t, static_cast<uint64_t>(w) << 48 | 0x123456789ABCull);
+          uint32_t s1 = entry_symbol(e1), len1 = entry_length(e1);
+          uint32_t s2 = entry_symbol(e2), len2 = entry_length(e2);
           ASSERT_EQ(s1, want.symbol) << "kind " << static_cast<int>(kind) << " n " << n << " window " << w;
           ASSERT_EQ(len1, want.length) << w;
           ASSERT_EQ(s2, want.symbol) << "quick " << quick_bits << " window " << w;
@@ -112,9 +113,9 @@ TEST(LzHuffman, SpecialTables) {
   for (const Case& c : cases) {
     HuffTable t;
     build_table(c.lengths.data(), static_cast<int>(c.lengths.size()), t, 8);
-    uint32_t len;
-    EXPECT_EQ(decode_from(t, static_cast<uint64_t>(c.window) << 48, &len), c.symbol) << c.what;
-    EXPECT_EQ(len, c.length) << c.what;
+    uint32_t e = decode_from(t, static_cast<uint64_t>(c.window) << 48);
+    EXPECT_EQ(entry_symbol(e), c.symbol) << c.what;
+    EXPECT_EQ(entry_length(e), c.length) << c.what;
   }
 }
 

@@ -1,5 +1,6 @@
 #include "lz_reference.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "extract/data_pipe.h"
@@ -109,7 +110,8 @@ uint32_t decode_symbol(Reader& in, const Table& t) {
 Decoder::Decoder(DataPipe* pipe) : pipe_(pipe) {}
 
 void Decoder::set_window() {
-  if (window_.empty()) window_.assign(kSize, 0);
+  window_.assign(kSize, 0);
+  std::fill(in_.buffer.begin(), in_.buffer.end(), 0);
   reset_stream_state(false);
 }
 

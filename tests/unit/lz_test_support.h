@@ -53,19 +53,31 @@ class BitWriter {
  public:
   // Appends the low n bits of v (n <= 32), most significant first.
   void put(uint32_t v, int n) {
-    for (int i = n - 1; i >= 0; i--) {
-      if (bit_ == 0) bytes_.push_back(0);
-      if ((v >> i) & 1) bytes_.back() |= static_cast<uint8_t>(0x80 >> bit_);
-      bit_ = (bit_ + 1) & 7;
+    if (n == 0) return;
+    uint64_t bits = n == 32 ? v : (v & ((1u << n) - 1));
+    acc_ = acc_ << n | bits;
+    count_ += n;
+    while (count_ >= 8) {
+      count_ -= 8;
+      bytes_.push_back(static_cast<uint8_t>(acc_ >> count_));
     }
   }
-  void align() { bit_ = 0; }
-  size_t bit_count() const { return bytes_.size() * 8 - (bit_ ? 8 - bit_ : 0); }
-  const std::vector<uint8_t>& bytes() const { return bytes_; }
+  // Pads the last byte with zero bits.
+  void align() {
+    if (count_) put(0, 8 - count_);
+  }
+  size_t bit_count() const { return bytes_.size() * 8 + count_; }
+  // The bytes written, the last one padded with zero bits.
+  std::vector<uint8_t> bytes() const {
+    std::vector<uint8_t> b = bytes_;
+    if (count_) b.push_back(static_cast<uint8_t>(acc_ << (8 - count_)));
+    return b;
+  }
 
  private:
   std::vector<uint8_t> bytes_;
-  int bit_ = 0;
+  uint64_t acc_ = 0;
+  int count_ = 0;
 };
 
 struct Code {

@@ -27,4 +27,18 @@ if [ ! -f "$prefix/.quillo-ready" ]; then
   ) 9>"$prefix.lock"
 fi
 
+# Dialog fonts: the resources ask for 宋体 (SimSun); the prefix maps it to an installed
+# CJK font so that the Chinese texts render.
+if [ ! -f "$prefix/.quillo-fonts" ]; then
+  (
+    flock 9
+    if [ ! -f "$prefix/.quillo-fonts" ]; then
+      key='HKCU\Software\Wine\Fonts\Replacements'
+      with_display sh -c "wine reg add '$key' /v '宋体' /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1;
+        wine reg add '$key' /v 'SimSun' /d 'WenQuanYi Micro Hei' /f >/dev/null 2>&1; wineserver -w" &&
+        touch "$prefix/.quillo-fonts"
+    fi
+  ) 9>"$prefix.lock"
+fi
+
 with_display timeout --kill-after=10 "$limit" wine "$@"

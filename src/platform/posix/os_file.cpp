@@ -9,25 +9,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/posix/posix_util.h"
 #include "platform/system.h"
 #include "platform/text.h"
 
-uint32_t posix_error_code(int e);
-
 namespace {
 
-// The system path of a name pair: the wide name when given (converted to UTF-8), else
-// the narrow name; backslashes become slashes.
-void system_path(const char* narrow, const WChar* wide, char* out) {
-  if (wide && *wide) wide_to_utf8(wide, out, kPathSize * 3);
-  else copy_bounded(out, narrow ? narrow : "", kPathSize * 3);
-  for (char* p = out; *p; p++)
-    if (*p == '\\') *p = '/';
-}
-
-void set_error() { set_last_system_error(posix_error_code(errno)); }
-
 constexpr int64_t kUnixEpochInFileTime = 116444736000000000LL;
+
+void set_error() { posix_set_error(); }
+
+// A file of the Linux build counts as read-only when its owner may not write it; like
+// the read-only attribute of Windows this refuses writing, truncating and deleting it,
+// also to the superuser.
+bool refused_as_read_only(const char* path) {
+  struct stat st;
+  if (stat(path, &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR)) return false;
+  set_last_system_error(kErrorAccessDenied);
+  return true;
+}
 
 timespec to_timespec(const FileTime* t) {
   timespec ts;
@@ -50,11 +50,37 @@ timespec to_timespec(const FileTime* t) {
 
 }  // namespace
 
+void posix_system_path(const char* narrow, const WChar* wide, char* out) {
+  if (wide && *wide && use_wide_api()) wide_to_utf8(wide, out, kSystemPathSize);
+  else if (narrow) copy_bounded(out, narrow, kSystemPathSize);
+  else if (!wide || !wide_to_ansi(wide, out, kSystemPathSize)) out[0] = 0;
+  for (char* p = out; *p; p++)
+    if (*p == '\\') *p = '/';
+}
+
+void posix_set_error() { set_last_system_error(posix_error_code(errno)); }
+
+uint32_t posix_attributes(mode_t mode, const char* base) {
+  uint32_t a = 0;
+  if (S_ISDIR(mode)) a |= kAttrDirectory;
+  else a |= kAttrArchive;
+  if (S_ISLNK(mode)) a |= kAttrReparsePoint;
+  else if (!(mode & S_IWUSR)) a |= kAttrReadOnly;
+  if (base[0] == '.' && base[1] && std::strcmp(base, "..") != 0) a |= kAttrHidden;
+  return a;
+}
+
+FileTime posix_file_time(int64_t seconds, int64_t nanoseconds) {
+  int64_t v = seconds * 10000000 + nanoseconds / 100 + kUnixEpochInFileTime;
+  return v < 0 ? 0 : static_cast<FileTime>(v);
+}
+
 namespace os {
 
 intptr_t open_file(const char* narrow, const WChar* wide, bool for_update, bool) {
-  char path[kPathSize * 3];
-  system_path(narrow, wide, path);
+  char path[kSystemPathSize];
+  posix_system_path(narrow, wide, path);
+  if (for_update && refused_as_read_only(path)) return kInvalidHandle;
   int fd = ::open(path, (for_update ? O_RDWR : O_RDONLY) | O_CLOEXEC);
   if (fd < 0) {
     set_error();
@@ -70,8 +96,9 @@ intptr_t open_file(const char* narrow, const WChar* wide, bool for_update, bool)
 }
 
 intptr_t create_file(const char* narrow, const WChar* wide) {
-  char path[kPathSize * 3];
-  system_path(narrow, wide, path);
+  char path[kSystemPathSize];
+  posix_system_path(narrow, wide, path);
+  if (refused_as_read_only(path)) return kInvalidHandle;
   int fd = ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) {
     set_error();
@@ -169,26 +196,20 @@ bool set_file_time(intptr_t handle, const FileTime* creation, const FileTime* ac
 }
 
 uint32_t get_attributes(const char* narrow, const WChar* wide) {
-  char path[kPathSize * 3];
-  system_path(narrow, wide, path);
+  char path[kSystemPathSize];
+  posix_system_path(narrow, wide, path);
   struct stat st;
   if (lstat(path, &st) != 0) {
     set_error();
     return kInvalidAttributes;
   }
-  uint32_t a = 0;
-  if (S_ISDIR(st.st_mode)) a |= kAttrDirectory;
-  else a |= kAttrArchive;
-  if (!(st.st_mode & S_IWUSR)) a |= kAttrReadOnly;
   const char* base = std::strrchr(path, '/');
-  base = base ? base + 1 : path;
-  if (base[0] == '.' && base[1] && std::strcmp(base, "..") != 0) a |= kAttrHidden;
-  return a;
+  return posix_attributes(st.st_mode, base ? base + 1 : path);
 }
 
 bool set_attributes(const char* narrow, const WChar* wide, uint32_t attributes) {
-  char path[kPathSize * 3];
-  system_path(narrow, wide, path);
+  char path[kSystemPathSize];
+  posix_system_path(narrow, wide, path);
   struct stat st;
   if (lstat(path, &st) != 0) {
     set_error();
@@ -206,10 +227,10 @@ bool set_attributes(const char* narrow, const WChar* wide, uint32_t attributes) 
 }
 
 bool delete_file(const char* narrow, const WChar* wide) {
-  char path[kPathSize * 3];
-  system_path(narrow, wide, path);
+  char path[kSystemPathSize];
+  posix_system_path(narrow, wide, path);
   struct stat st;
-  if (lstat(path, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (lstat(path, &st) == 0 && (S_ISDIR(st.st_mode) || (S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR)))) {
     set_last_system_error(kErrorAccessDenied);
     return false;
   }
@@ -221,8 +242,8 @@ bool delete_file(const char* narrow, const WChar* wide) {
 }
 
 bool create_directory(const char* narrow, const WChar* wide) {
-  char path[kPathSize * 3];
-  system_path(narrow, wide, path);
+  char path[kSystemPathSize];
+  posix_system_path(narrow, wide, path);
   if (mkdir(path, 0777) != 0) {
     set_error();
     return false;
@@ -230,10 +251,25 @@ bool create_directory(const char* narrow, const WChar* wide) {
   return true;
 }
 
+bool remove_directory(const char* narrow, const WChar* wide) {
+  char path[kSystemPathSize];
+  posix_system_path(narrow, wide, path);
+  struct stat st;
+  if (lstat(path, &st) == 0 && !S_ISDIR(st.st_mode)) {
+    set_last_system_error(kErrorDirectory);
+    return false;
+  }
+  if (rmdir(path) != 0) {
+    set_error();
+    return false;
+  }
+  return true;
+}
+
 bool rename_file(const char* from, const WChar* from_wide, const char* to, const WChar* to_wide) {
-  char a[kPathSize * 3], b[kPathSize * 3];
-  system_path(from, from_wide, a);
-  system_path(to, to_wide, b);
+  char a[kSystemPathSize], b[kSystemPathSize];
+  posix_system_path(from, from_wide, a);
+  posix_system_path(to, to_wide, b);
   if (::rename(a, b) != 0) {
     set_error();
     return false;
@@ -242,8 +278,8 @@ bool rename_file(const char* from, const WChar* from_wide, const char* to, const
 }
 
 intptr_t open_for_times(const char* narrow) {
-  char path[kPathSize * 3];
-  system_path(narrow, nullptr, path);
+  char path[kSystemPathSize];
+  posix_system_path(narrow, nullptr, path);
   int fd = ::open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     set_error();

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <unistd.h>
 
+#include "platform/posix/posix_util.h"
 #include "platform/text.h"
 
 namespace {
@@ -29,8 +30,14 @@ uint32_t posix_error_code(int e) {
     case 0: return 0;
     case ENOENT: return kErrorFileNotFound;
     case ENOTDIR: return kErrorPathNotFound;
-    case EACCES: case EPERM: case EROFS: return kErrorAccessDenied;
+    case EACCES: case EPERM: case EROFS: case EISDIR: return kErrorAccessDenied;
     case EEXIST: return kErrorAlreadyExists;
+    case ENOSPC: case EFBIG: return kErrorDiskFull;
+    case ENAMETOOLONG: return kErrorFilenameTooLong;
+    case ENOTEMPTY: return kErrorDirNotEmpty;
+    case EBADF: return 6;      // ERROR_INVALID_HANDLE
+    case EINVAL: return 87;    // ERROR_INVALID_PARAMETER
+    case ESPIPE: return 132;   // ERROR_SEEK_ON_DEVICE
     default: return 0x10000u + static_cast<uint32_t>(e);
   }
 }
@@ -43,8 +50,13 @@ void exit_process(int code) {
 
 void sleep_ms(uint32_t ms) { usleep(ms * 1000u); }
 
-int nt_major_version() { return 10; }
-bool use_wide_api() { return true; }
+namespace {
+int g_nt_major_override = -1;
+}
+
+int nt_major_version() { return g_nt_major_override >= 0 ? g_nt_major_override : 10; }
+bool use_wide_api() { return nt_major_version() != 0; }
+void override_nt_major_version(int major) { g_nt_major_override = major; }
 
 static const char* g_command_line = nullptr;
 void set_process_command_line(const char* text) { g_command_line = text; }

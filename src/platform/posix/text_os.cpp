@@ -1,9 +1,9 @@
 // Code pages of the Linux build: the ANSI code page is UTF-8 (no double-byte lead
 // bytes), the OEM code page is 437.
 #include <cstring>
-#include <cwctype>
 
 #include "app/run_state.h"
+#include "platform/posix/posix_util.h"
 #include "platform/text.h"
 
 namespace {
@@ -74,7 +74,15 @@ bool ansi_to_wide(const char* text, WChar* buffer, int capacity) {
 bool wide_to_ansi(const WChar* text, char* buffer, int capacity) {
   if (capacity <= 0) return false;
   size_t need = 0;
-  for (size_t i = 0; text[i]; i++) need += text[i] < 0x80 ? 1 : text[i] < 0x800 ? 2 : 3;
+  for (size_t i = 0; text[i]; i++) {
+    WChar c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      need += 4;
+      i++;
+    } else {
+      need += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+    }
+  }
   wide_to_utf8(text, buffer, capacity);
   return need < static_cast<size_t>(capacity);
 }
@@ -93,8 +101,13 @@ void oem_to_ansi(const char* text, char* buffer) {
     std::memcpy(out + n, enc, static_cast<size_t>(k));
     n += k;
   }
+  // At most kPathSize - 1 bytes, cut before a character that does not fit whole.
+  if (n > kPathSize - 1) {
+    n = kPathSize - 1;
+    while (n > 0 && (static_cast<unsigned char>(out[n]) & 0xC0) == 0x80) n--;
+  }
   out[n] = 0;
-  copy_bounded(buffer, out, kPathSize);
+  std::memcpy(buffer, out, static_cast<size_t>(n) + 1);
 }
 
 void ansi_to_oem(const char* text, char* buffer) {
@@ -120,7 +133,7 @@ char upper_char_oem(char c) {
   unsigned char u = static_cast<unsigned char>(c);
   if (u < 0x80) return (u >= 'a' && u <= 'z') ? static_cast<char>(u - 32) : c;
   WChar w = kOem437High[u - 0x80];
-  WChar up = static_cast<WChar>(std::towupper(w));
+  WChar up = static_cast<WChar>(unicode_upper(w));
   if (up == w) return c;
   for (int i = 0; i < 128; i++)
     if (kOem437High[i] == up) return static_cast<char>(0x80 + i);

@@ -60,5 +60,6 @@ FileTime to_file_time(const TimeStamp& t) {
   } else {
     sec = static_cast<int64_t>(tt);
   }
-  return static_cast<FileTime>(sec * kTicksPerSecond + kUnixEpochInFileTime + t.remainder);
+  int64_t v = sec * kTicksPerSecond + kUnixEpochInFileTime + t.remainder;
+  return v < 0 ? 0 : static_cast<FileTime>(v);
 }

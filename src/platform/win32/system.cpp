@@ -11,9 +11,16 @@ void set_last_system_error(uint32_t code) { SetLastError(code); }
 void exit_process(int code) { ExitProcess(static_cast<UINT>(code)); }
 void sleep_ms(uint32_t ms) { Sleep(ms); }
 
+namespace {
+int g_nt_major_override = -1;
+}
+
+void override_nt_major_version(int major) { g_nt_major_override = major; }
+
 int nt_major_version() {
   static int asked = 0;
   static int major = 0;
+  if (g_nt_major_override >= 0) return g_nt_major_override;
   if (!asked) {
     OSVERSIONINFOA info;
     ZeroMemory(&info, sizeof(info));

@@ -1,3 +1,5 @@
+// Time conversions through the Win32 API. A time the system cannot convert gives an
+// absent TimeStamp, or file time 0.
 #include <windows.h>
 
 #include "platform/times.h"
@@ -7,9 +9,8 @@ TimeStamp from_file_time(FileTime utc) {
   FILETIME u, local;
   u.dwLowDateTime = static_cast<DWORD>(utc);
   u.dwHighDateTime = static_cast<DWORD>(utc >> 32);
-  FileTimeToLocalFileTime(&u, &local);
   SYSTEMTIME st;
-  FileTimeToSystemTime(&local, &st);
+  if (!FileTimeToLocalFileTime(&u, &local) || !FileTimeToSystemTime(&local, &st)) return t;
   t.year = st.wYear;
   t.month = st.wMonth;
   t.day = st.wDay;
@@ -18,7 +19,7 @@ TimeStamp from_file_time(FileTime utc) {
   t.second = st.wSecond;
   t.weekday = st.wDayOfWeek;
   st.wMilliseconds = 0;
-  FILETIME whole;
+  FILETIME whole = local;
   SystemTimeToFileTime(&st, &whole);
   t.remainder = local.dwLowDateTime - whole.dwLowDateTime;
   t.day_of_year = day_of_year(t.year, t.month, t.day);
@@ -36,11 +37,11 @@ FileTime to_file_time(const TimeStamp& t) {
   st.wMilliseconds = 0;
   st.wDayOfWeek = 0;
   FILETIME local, utc;
-  SystemTimeToFileTime(&st, &local);
+  if (!SystemTimeToFileTime(&st, &local)) return 0;
   uint64_t v = (static_cast<uint64_t>(local.dwHighDateTime) << 32) | local.dwLowDateTime;
   v += t.remainder;
   local.dwLowDateTime = static_cast<DWORD>(v);
   local.dwHighDateTime = static_cast<DWORD>(v >> 32);
-  LocalFileTimeToFileTime(&local, &utc);
+  if (!LocalFileTimeToFileTime(&local, &utc)) return 0;
   return (static_cast<uint64_t>(utc.dwHighDateTime) << 32) | utc.dwLowDateTime;
 }

@@ -10,6 +10,7 @@
 #include "app/run_state.h"
 #include "platform/text.h"
 #include "ui/catalogue.h"
+#include "ui/console/console_hooks.h"
 #include "ui/ui.h"
 
 namespace {
@@ -62,8 +63,14 @@ void log_pane_append(const char* text, bool emphasised) {
   }
 }
 
-void pump_one_message() {}
-void pump_pending_messages() {}
+void (*console_pump_hook)() = nullptr;
+
+void pump_one_message() {
+  if (console_pump_hook) console_pump_hook();
+}
+void pump_pending_messages() {
+  if (console_pump_hook) console_pump_hook();
+}
 void show_progress(uint64_t, uint64_t) {}
 
 bool show_retry_box(const char* text, const char* caption) {
