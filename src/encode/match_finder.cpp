@@ -100,7 +100,11 @@ int BinaryTreeFinder::walk(const LzHistory& h, size_t pos, uint32_t max_len, int
   uint32_t* right = &tree_[2 * (pos & kMask) + 1];  // subtree of larger strings
   uint32_t left_len = 0, right_len = 0;
   uint32_t best_len = 2;  // the tree reports matches of 3 bytes and more
-  if (max_len > nice) max_len = nice > 3 ? nice : max_len;
+  // The tree orders strings by their first `limit` bytes. Near the end of the data seen so
+  // far fewer bytes can be compared; equality there says nothing about the order.
+  const uint32_t limit_len = nice < uint32_t(lzf::kMaxMatch) ? (nice > 3 ? nice : 3) : uint32_t(lzf::kMaxMatch);
+  if (max_len > limit_len) max_len = limit_len;
+  const bool short_view = max_len < limit_len;
   while (v != 0) {
     size_t cand = v - 1;
     if (cand < limit || depth-- <= 0) break;
@@ -114,7 +118,13 @@ int BinaryTreeFinder::walk(const LzHistory& h, size_t pos, uint32_t max_len, int
       if (count < kMaxOut) out[count++] = {len, dist};
     }
     if (len >= max_len) {
-      // Equal as far as we look: cur takes cand's place in the tree.
+      if (short_view) {
+        // Order unknown: drop what lies below instead of misplacing it.
+        *left = 0;
+        *right = 0;
+        return count;
+      }
+      // Equal as far as the tree looks: cur takes cand's place.
       *left = pair[0];
       *right = pair[1];
       return count;

@@ -182,3 +182,28 @@ TEST(LzEncMatchFinder, BinaryTreesReportTrueMatchesUpToTheLongest) {
     }
   }
 }
+
+TEST(LzEncMatchFinder, BinaryTreesStayExactWhenDataArrivesInStretches) {
+  // Positions near the end of the data seen so far are compared over fewer bytes than
+  // later ones; the tree must not take such a short equality for a full one.
+  std::vector<uint8_t> all = lzenc_data::concat({lzenc_data::rows(30000, 5), lzenc_data::text(30000, 6),
+                                                 lzenc_data::runs(5000, 7), lzenc_data::rows(20000, 5)});
+  for (uint32_t nice : {64u, uint32_t(lzf::kMaxMatch)}) {
+    SCOPED_TRACE("nice " + std::to_string(nice));
+    LzHistory h;
+    BinaryTreeFinder f;
+    LzMatch out[BinaryTreeFinder::kMaxOut];
+    const size_t stretch = 997;
+    for (size_t begin = 0; begin < all.size(); begin += stretch) {
+      size_t end = std::min(all.size(), begin + stretch);
+      h.data.assign(all.begin(), all.begin() + ptrdiff_t(end));
+      for (size_t p = begin; p + 3 <= end; ++p) {
+        uint32_t max_len = uint32_t(std::min<size_t>(end - p, lzf::kMaxMatch));
+        int n = f.find_insert(h, p, max_len, 1 << 30, nice, out);
+        for (int i = 0; i < n; ++i) {
+          ASSERT_GE(h.common(p - out[i].dist, p, out[i].len), out[i].len) << "at " << p;
+        }
+      }
+    }
+  }
+}
