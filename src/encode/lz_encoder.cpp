@@ -44,6 +44,30 @@ struct LzEncoder::Impl {
   LzParseState state;
   LzBlockCoder coder;
   std::vector<LzToken> tokens;
+  size_t repaired = 0;
+
+  // True when the tokens, applied from state `st`, reproduce history [begin, end).
+  bool tokens_reproduce(size_t begin, size_t end, LzParseState st) const {
+    size_t p = begin;
+    for (const LzToken& t : tokens) {
+      if (t.kind == kTokLiteral) {
+        if (p >= end || hist.data[p] != t.value) return false;
+        ++p;
+        continue;
+      }
+      uint32_t dist = st.distance_of(t);
+      uint32_t len = t.kind == kTokRepeatLast ? st.last_len : t.len;
+      if (len < 2 || dist == 0 || dist > p || p - dist < hist.limit(p) || end - p < len) return false;
+      if (hist.common(p - dist, p, len) != len) return false;
+      if (t.kind == kTokLong && (len < uint32_t(lzf::min_match_at(dist)) || len > uint32_t(lzf::max_match_at(dist))))
+        return false;
+      if (t.kind == kTokShort && (dist > 256 || len != 2)) return false;
+      if (t.kind == kTokRecent && len > uint32_t(lzf::kMaxRecentLen)) return false;
+      st.apply(t);
+      p += len;
+    }
+    return p == end;
+  }
 
   // Makes room for n more bytes, keeping at least a window of history. Shifts happen in
   // whole windows so that the finders' tables indexed by position keep their slots.
@@ -86,14 +110,23 @@ void LzEncoder::encode_file(const uint8_t* data, size_t size, bool solid, bool m
     size_t end = m.hist.data.size();
     size_t begin = end - n;
     m.tokens.clear();
+    const LzParseState before = m.state;
     if (m.params.optimal) {
       m.optimal.parse(m.hist, *m.trees, begin, end, m.params.opt, m.prices, m.have_prices, m.state, m.tokens);
       m.have_prices = true;
     } else {
       parse_fast(m.hist, *m.chains, begin, end, m.params.fast, m.state, m.tokens);
     }
+    if (!m.tokens_reproduce(begin, end, before)) {
+      ++m.repaired;
+      m.tokens.clear();
+      for (size_t p = begin; p < end; ++p) m.tokens.push_back(LzToken::literal(m.hist.data[p]));
+      m.state = before;
+    }
     m.coder.write_tokens(m.tokens.data(), m.tokens.size(), bits);
     done += n;
   }
   m.coder.end_file(more_follow, bits);
 }
+
+size_t LzEncoder::repaired_stretches() const { return impl_->repaired; }

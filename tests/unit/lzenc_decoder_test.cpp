@@ -28,6 +28,7 @@ void decode_round_trip(int level, const std::vector<Bytes>& files, bool solid) {
     ASSERT_TRUE(pipe.output == files[i]) << "level " << level << " file " << i;
     ASSERT_EQ(pipe.read_at, packed.size()) << "the decoder must read all of the file's packed data";
   }
+  EXPECT_EQ(enc.repaired_stretches(), 0u) << "level " << level;
 }
 
 }  // namespace

@@ -30,6 +30,7 @@ RefStreamReader::Stats round_trip(int level, const std::vector<Bytes>& files, bo
     EXPECT_EQ(got.size(), files[i].size()) << "level " << level << " file " << i;
     EXPECT_TRUE(got == files[i]) << "level " << level << " file " << i;
   }
+  EXPECT_EQ(enc.repaired_stretches(), 0u) << "level " << level;
   if (packed_total) *packed_total = total;
   return ref.stats;
 }
