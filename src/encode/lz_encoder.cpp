@@ -103,12 +103,17 @@ void LzEncoder::encode_file(const uint8_t* data, size_t size, bool solid, bool m
   }
   LzBitWriter bits(out);
   size_t done = 0;
+  size_t have = 0;  // bytes of the file in the history (a longest match ahead of the parse)
   while (done < size) {
     size_t n = std::min(size - done, m.params.chunk);
-    m.make_room(n);
-    m.hist.data.insert(m.hist.data.end(), data + done, data + done + n);
-    size_t end = m.hist.data.size();
-    size_t begin = end - n;
+    size_t want = std::min(size, done + n + size_t(lzf::kMaxMatch));
+    if (want > have) {
+      m.make_room(want - have);
+      m.hist.data.insert(m.hist.data.end(), data + have, data + want);
+      have = want;
+    }
+    size_t begin = m.hist.data.size() - (have - done);
+    size_t end = begin + n;
     m.tokens.clear();
     const LzParseState before = m.state;
     if (m.params.optimal) {

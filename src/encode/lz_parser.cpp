@@ -193,16 +193,23 @@ void LzOptimalParser::collect(LzHistory& h, BinaryTreeFinder& finder, size_t beg
   first_.assign(n + 1, 0);
   matches_.clear();
   LzMatch buf[BinaryTreeFinder::kMaxOut];
+  const size_t data_end = h.data.size();
   for (size_t p = begin; p < end; ++p) {
     first_[p - begin] = uint32_t(matches_.size());
+    // The trees look at every byte there is; the tokens may use those up to end.
+    uint32_t seen = uint32_t(std::min<size_t>(data_end - p, kMaxMatch));
     uint32_t avail = uint32_t(std::min<size_t>(end - p, kMaxMatch));
-    if (avail < 3) continue;
-    int cnt = finder.find_insert(h, p, avail, pp.depth, pp.nice, buf);
+    if (seen < 3) continue;
+    int cnt = finder.find_insert(h, p, seen, pp.depth, pp.nice, buf);
     if (cnt > 0 && buf[cnt - 1].len >= pp.nice) {
       LzMatch& m = buf[cnt - 1];
-      m.len = h.common(p - m.dist, p, std::min<uint32_t>(avail, uint32_t(max_match_at(m.dist))));
+      m.len = h.common(p - m.dist, p, std::min<uint32_t>(seen, uint32_t(max_match_at(m.dist))));
     }
-    matches_.insert(matches_.end(), buf, buf + cnt);
+    for (int k = 0; k < cnt; ++k) {
+      LzMatch m = buf[k];
+      if (m.len > avail) m.len = avail;
+      if (m.len >= 2) matches_.push_back(m);
+    }
   }
   first_[n] = uint32_t(matches_.size());
 }

@@ -65,7 +65,8 @@ class LzOptimalParser {
  public:
   // Parses [begin, end): finds all matches once, then runs the shortest-path search with
   // the given prices, re-pricing from its own result for later passes. On return prices
-  // hold the statistics of the final parse.
+  // hold the statistics of the final parse. The history may hold bytes after end (up to
+  // a longest match of them keeps the trees exact across stretches); tokens stop at end.
   void parse(LzHistory& h, BinaryTreeFinder& finder, size_t begin, size_t end, const LzOptimalParams& params,
              LzPrices& prices, bool have_prices, LzParseState& state, std::vector<LzToken>& out);
 
