@@ -85,10 +85,12 @@ struct LzEncoder::Impl {
 
 LzEncoder::LzEncoder(int level) : impl_(new Impl) {
   impl_->params = params_for(std::min(5, std::max(1, level)));
-  if (impl_->params.optimal)
+  if (impl_->params.optimal) {
     impl_->trees.reset(new BinaryTreeFinder);
-  else
+  } else {
     impl_->chains.reset(new HashChainFinder);
+    impl_->coder.segment_tokens = 8192;  // fewer table trials for the fast levels
+  }
 }
 
 LzEncoder::~LzEncoder() = default;

@@ -130,14 +130,24 @@ void parse_fast(LzHistory& h, HashChainFinder& finder, size_t begin, size_t end,
   };
   bool have_next = false;
   Candidate next{};
+  // Over long stretches without matches (data that does not compress) the chains are
+  // searched less deeply: every candidate costs a cache miss and almost none pays.
+  LzFastParams q = pp;
+  const int least_depth = std::max(2, pp.depth / 8);
+  size_t misses = 0;
   while (pos < end) {
-    Candidate cur = have_next ? next : best_candidate(h, finder, pos, end, pp, st);
+    Candidate cur = have_next ? next : best_candidate(h, finder, pos, end, q, st);
     have_next = false;
     if (cur.tok.kind == kTokLiteral) {
       insert(pos);
       out.push_back(cur.tok);
       ++pos;
+      if ((++misses & 255) == 0 && q.depth > least_depth) q.depth = std::max(least_depth, q.depth / 2);
       continue;
+    }
+    if (cur.tok.len >= 5) {  // short matches occur in random data too
+      misses = 0;
+      q.depth = pp.depth;
     }
     if (pp.lazy > 0 && cur.tok.len < pp.nice && pos + 1 < end) {
       insert(pos);
