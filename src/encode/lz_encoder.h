@@ -21,6 +21,11 @@ class LzEncoder {
   // continue this stream (it decides the end-of-file control bits).
   void encode_file(const uint8_t* data, size_t size, bool solid, bool more_follow, std::vector<uint8_t>& out);
 
+  // Every parsed stretch is checked against the data before it is written; a stretch that
+  // does not reproduce its bytes (a fault of the parser) is written as literals instead.
+  // Number of such stretches so far (0 unless something is wrong).
+  size_t repaired_stretches() const;
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
