@@ -10,6 +10,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "tools/kez/kez.h"
+#include "ui/console/console_hooks.h"
 
 namespace {
 
@@ -26,6 +27,8 @@ const char kExtractUsage[] =
     "options:\n"
     "  -p, --password P       password for encrypted entries\n"
     "  -C, --output DIR       destination folder (created when missing; extract only)\n"
+    "  -q, --quiet            no line per entry, only errors (the default of test)\n"
+    "  -v, --verbose          a line per entry (the default of extract)\n"
     "  -h, --help             show this help\n";
 
 // True when the file opens but holds no archive this program can read; message 120 is
@@ -41,6 +44,7 @@ bool opens_but_is_no_archive(const char* narrow, const WChar* wide) {
 int run(bool testing, const Args& args) {
   std::string password, output, archive;
   bool have_archive = false;
+  console_quiet = testing;
   for (size_t i = 0; i < args.size(); i++) {
     const std::string& a = args[i];
     auto value = [&](std::string& into) {
@@ -54,6 +58,10 @@ int run(bool testing, const Args& args) {
     if (a == "--help" || a == "-h") {
       std::fputs(kExtractUsage, stdout);
       return 0;
+    } else if (a == "--quiet" || a == "-q") {
+      console_quiet = true;
+    } else if (a == "--verbose" || a == "-v") {
+      console_quiet = false;
     } else if (a == "--password" || a == "-p") {
       if (!value(password)) return 2;
     } else if (a.rfind("--password=", 0) == 0) {

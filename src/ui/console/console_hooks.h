@@ -3,3 +3,6 @@
 #pragma once
 
 extern void (*console_pump_hook)();
+
+// Plain log lines (progress) are not shown; error lines still are.
+extern bool console_quiet;

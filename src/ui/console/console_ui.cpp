@@ -55,6 +55,8 @@ FILE* log_copy() {
 
 }  // namespace
 
+bool console_quiet = false;
+
 void log_pane_append(const char* text, bool emphasised) {
   // Lines are collected and written at most every 100 ms: one system call per line would
   // cost more than extracting a small file.
@@ -66,6 +68,10 @@ void log_pane_append(const char* text, bool emphasised) {
     last_flush = tick_count();
   }
   run_state.log_pane_in_use = true;
+  if (console_quiet && !emphasised) {
+    if (FILE* f = log_copy()) fprintf(f, "%s\n", text);
+    return;
+  }
   fprintf(stderr, "%s%s\n", emphasised ? "! " : "", text);
   if (emphasised || static_cast<uint32_t>(tick_count() - last_flush) > 100) {
     fflush(stderr);
