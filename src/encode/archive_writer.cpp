@@ -293,18 +293,33 @@ bool ArchiveWriter::begin(std::FILE* out, const WriterOptions& options) {
     const std::string& text = options_.comment;
     if (text.size() > 0x7FFFFFF0u) return fail("the comment is too large");
     uint32_t crc = ~crc32_update(0xFFFFFFFFu, text.data(), text.size());
+    // With a compressing method the comment is compressed too, in a stream of its own,
+    // when that makes it smaller.
+    std::vector<uint8_t> packed;
+    uint8_t method = 0x30, version = kStoredVersion;
+    if (compressor_ && options_.method != PackMethod::store) {
+      compressor_->compress(reinterpret_cast<const uint8_t*>(text.data()), text.size(), false, false, packed);
+      if (packed.size() < text.size()) {
+        method = compressor_->method();
+        version = compressor_->method_version();
+      } else {
+        packed.clear();
+      }
+    }
+    const uint8_t* data = packed.empty() ? reinterpret_cast<const uint8_t*>(text.data()) : packed.data();
+    size_t data_size = packed.empty() ? text.size() : packed.size();
     std::vector<uint8_t> h;
     put16(h, 0);
     h.push_back(0x7A);
     put16(h, kLong);
     put16(h, 0);
-    put32(h, static_cast<uint32_t>(text.size()));
+    put32(h, static_cast<uint32_t>(data_size));
     put32(h, static_cast<uint32_t>(text.size()));
     h.push_back(kOriginOs);
     put32(h, crc);
     put32(h, 0);
-    h.push_back(kStoredVersion);
-    h.push_back(0x30);
+    h.push_back(version);
+    h.push_back(method);
     put16(h, 3);
     put32(h, options_.comment_utf16 ? 1 : 0);
     h.push_back('C');
@@ -312,7 +327,7 @@ bool ArchiveWriter::begin(std::FILE* out, const WriterOptions& options) {
     h.push_back('T');
     set16(h, 5, static_cast<uint32_t>(h.size()));
     set16(h, 0, header_crc16(h.data(), h.size()));
-    if (!write_bytes(h.data(), h.size()) || !write_bytes(text.data(), text.size())) return false;
+    if (!write_bytes(h.data(), h.size()) || !write_bytes(data, data_size)) return false;
   }
   return true;
 }

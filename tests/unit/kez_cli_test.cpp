@@ -357,4 +357,34 @@ TEST(KezCli, ExtractExitCodes) {
   }
 }
 
+TEST(KezCli, CompressedAndUnicodeCommentsReadBack) {
+  fs::path work = temp_folder();
+  write_file(work / "app" / "a.txt", "alpha");
+  std::string script;
+  for (int i = 0; i < 100; i++) script += "Text=安装说明 line " + std::to_string(i % 7) + "\r\n";
+  write_file(work / "script.txt", script);
+  struct Case {
+    const char* method;
+    const char* listed;
+  } cases[] = {{"store", "stored"}, {"lz", "lz-"}};
+  for (const Case& c : cases) {
+    fs::path archive = work / (std::string(c.method) + ".kez");
+    ASSERT_EQ(kez({"create", "--method", c.method, "--comment", "script.txt", "-o", archive.string(), "app"}, work).exit,
+              0);
+    KezRun listed = kez({"list", archive.string()}, work);
+    std::map<std::string, Row> rows = rows_of(listed.out);
+    EXPECT_EQ(rows["CMT"].method.rfind(c.listed, 0), 0u) << c.method << "\n" << listed.out;
+    char* text = nullptr;
+    int size = 0;
+    reset_exit_status();
+    ::testing::internal::CaptureStderr();
+    read_script_comment(archive.c_str(), &text, &size);
+    std::string log = ::testing::internal::GetCapturedStderr();
+    ASSERT_NE(text, nullptr) << c.method << " " << log;
+    EXPECT_EQ(std::string(text, static_cast<size_t>(size)), script) << c.method;
+    EXPECT_EQ(exit_code(), 0);
+    mem_free(text);
+  }
+}
+
 #endif

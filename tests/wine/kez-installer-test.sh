@@ -34,4 +34,16 @@ check "installer tests intact" test $? -eq 0
 kez extract -C "$(win "$work/out")" "$(win "$work/setup.exe")" >/dev/null 2>&1
 check "extract exits 0" test $? -eq 0
 check "extracted bytes equal" diff -r "$work/tree" "$work/out/tree"
+# A compressed solid installer with a compressed script, run silently by the module.
+for i in 1 2 3 4 5; do cat /usr/share/common-licenses/GPL-3 "$work/tree/readme.txt" >"$work/tree/文件夹/text$i.txt"; done
+printf 'Title=压缩安装程序\r\nText=说明文字说明文字说明文字说明文字说明文字说明文字\r\n' >"$work/script.txt"
+kez sfx --module "$(win "$QUILLO_MODULE")" -o "$(win "$work/solid-setup.exe")" --method lz --level 5 --solid \
+  --comment "$(win "$work/script.txt")" "$(win "$work/tree")" >/dev/null
+kez list "$(win "$work/solid-setup.exe")" >"$work/solid.list"
+check "entries compressed" grep -q ' lz-5 ' "$work/solid.list"
+check "entries solid" grep -q 'solid' "$work/solid.list"
+check "comment compressed" grep -E -q 'lz-5 .*CMT' "$work/solid.list"
+"$QUILLO_WINE_RUN" "$QUILLO_WINEPREFIX" 120 "$work/solid-setup.exe" -s1 "-d$(win "$work/solid-out")"
+check "solid installer exits 0" test $? -eq 0
+check "solid installer extracted the same bytes" diff -r "$work/tree" "$work/solid-out/tree"
 [ $failures -eq 0 ]
