@@ -78,7 +78,7 @@ TEST(LzArchive, EntriesDecodeToTheirContents) {
     size_t entries;
   } cases[] = {
       {"lz_v29.kez", {{"text.txt", "lz_v29.text.txt"}, {"binary.bin", "lz_v29.binary.bin"}}, 2},
-      {"solid_lz.kez", {{"part1.txt", "solid_lz.part1.txt"}, {"part3.txt", "solid_lz.part3.txt"}}, 3},
+      {"solid_lz.kez", {{"part1.txt", "solid_lz.first.txt"}, {"part3.txt", "solid_lz.third.txt"}}, 3},
   };
   for (const Case& c : cases) {
     std::vector<Entry> entries = file_entries(read_file(c.archive));
