@@ -114,8 +114,8 @@ inline std::filesystem::path temp_folder() {
   // A read-only file left by an earlier run must not stop the clean-up.
   std::error_code ec;
   if (std::filesystem::exists(p, ec))
-    for (const auto& e : std::filesystem::recursive_directory_iterator(p, ec))
-      std::filesystem::permissions(e.path(), std::filesystem::perms::owner_write,
+    for (std::filesystem::recursive_directory_iterator it(p, ec), end; !ec && it != end; it.increment(ec))
+      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_write,
                                    std::filesystem::perm_options::add, ec);
   std::filesystem::remove_all(p, ec);
   std::filesystem::create_directories(p);
