@@ -1,7 +1,8 @@
 // Fuzz target for the LZ decoder: the input describes a run of up to three files (solid
 // or not, expected size, how the pipe hands out the packed bytes, a read error); the
 // fast decoder and the plain reference decoder run it side by side and must agree on
-// every byte written, every write and read call and every produced size.
+// every byte written, every write and read call and every produced size. Streams with
+// filter records run the filter machines of both (lz_filter_seeds.cpp makes seeds).
 //
 // Input: byte 0 = number of files - 1 (mod 3); per file a 6-byte record
 //   flags (bit 0 solid, bits 1-2 pipe chunk class, bit 3 read error, bits 4-5 error
@@ -32,15 +33,12 @@ struct Seen {
   std::vector<int64_t> produced;
 };
 
-// One decoder of each kind for the whole process; set_window gives it a zero window
-// and input buffer for every run, so that a run does not depend on the ones before.
+// A new decoder of each kind for every run: nothing of a run (the window, the input
+// buffer, the filter machine's memory) shows in the next one.
 template <class Decoder>
 Seen run(const std::vector<File>& files) {
-  static lztest::MemoryPipe pipe;
-  static Decoder dec(&pipe);
-  pipe.output.clear();
-  pipe.write_sizes.clear();
-  pipe.read_requests.clear();
+  lztest::MemoryPipe pipe;
+  Decoder dec(&pipe);
   dec.set_window();
   Seen seen;
   for (const File& f : files) {
