@@ -71,6 +71,12 @@ void FilterVm::allocate() {
   std::memset(memory, 0, kVmMemorySize + 4);
 }
 
+void FilterVm::clear() {
+  if (memory) std::memset(memory, 0, kVmMemorySize + 4);
+  std::memset(code_input.buffer, 0, BitReader::kBufferSize + BitReader::kSlack);
+  std::memset(body.buffer, 0, BitReader::kBufferSize + BitReader::kSlack);
+}
+
 void FilterVm::set_memory(uint32_t address, const uint8_t* bytes, uint32_t count) {
   if (address >= kVmMemorySize || bytes == memory + address) return;
   uint32_t room = kVmMemorySize - address;

@@ -81,6 +81,8 @@ class FilterVm {
 
   // Allocates the memory at the first use (out of memory is fatal).
   void allocate();
+  // Zeroes the memory (when allocated) and the code and record buffers.
+  void clear();
   // Parses filter code (at most the first 32,768 bytes are loaded) into the program.
   void prepare_program(const uint8_t* code, uint32_t count, FilterProgram& program);
   // Copies bytes to a memory address, clipped at the end of the memory.

@@ -33,12 +33,16 @@ struct Seen {
   std::vector<int64_t> produced;
 };
 
-// A new decoder of each kind for every run: nothing of a run (the window, the input
-// buffer, the filter machine's memory) shows in the next one.
+// One decoder of each kind for the whole process; set_window gives it a zero window,
+// input buffer and filter machine for every run, so that a run does not depend on the
+// ones before.
 template <class Decoder>
 Seen run(const std::vector<File>& files) {
-  lztest::MemoryPipe pipe;
-  Decoder dec(&pipe);
+  static lztest::MemoryPipe pipe;
+  static Decoder dec(&pipe);
+  pipe.output.clear();
+  pipe.write_sizes.clear();
+  pipe.read_requests.clear();
   dec.set_window();
   Seen seen;
   for (const File& f : files) {

@@ -350,6 +350,43 @@ TEST_F(LzFilters, FilterNumberZeroResets) {
   EXPECT_TRUE(finish(true) == want);
 }
 
+// A record whose code is refused still leaves its filter number taken; a later file of
+// the solid stream may use that filter, which has no program and passes its blocks.
+TEST_F(LzFilters, FilterWithoutAProgramPassesItsBlocks) {
+  s.lits("ok");
+  Record bad = new_filter({}, 3);
+  bad.code_size = 0;
+  put_record(s.w, bad);
+  s.lits("lost");
+  Bytes got = finish();
+  EXPECT_EQ(std::string(got.begin(), got.end()), "ok");
+  s.next_file();
+  Record again = use_filter(0);
+  again.has_length = true;
+  again.length = 3;
+  put_record(s.w, again);
+  s.lits("xyz!");
+  got = finish(true);
+  EXPECT_EQ(std::string(got.begin(), got.end()), "xyz!");
+}
+
+// The machine's memory is never cleared between runs, but set_window starts it afresh.
+TEST_F(LzFilters, SetWindowStartsTheMachineAfresh) {
+  auto stream = [&](uint8_t store) {
+    s = Script();
+    s.w.header(lztest::full_lengths());
+    Asm a;  // the block's first byte takes the byte at 0x30000, which gets `store`
+    a.opb(MOV, A(0), A(0x30000)).opb(MOV, A(0x30000), I(store));
+    put_record(s.w, new_filter(a.code(), 4));
+    s.lits("abcd");
+    return finish();
+  };
+  EXPECT_EQ(stream('S')[0], 0);
+  EXPECT_EQ(stream('T')[0], 'S') << "a later stream sees what the earlier one left";
+  dec.set_window();
+  EXPECT_EQ(stream('U')[0], 0);
+}
+
 // Records that cannot be used end the file: what was decoded before them is written.
 TEST_F(LzFilters, RecordsThatFail) {
   struct Case {

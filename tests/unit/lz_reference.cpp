@@ -114,6 +114,8 @@ Decoder::~Decoder() = default;
 
 void Decoder::set_window() {
   window_.assign(kSize, 0);
+  vm_.reset();
+  body_.reset(new Reader);
   std::fill(in_.buffer.begin(), in_.buffer.end(), 0);
   reset_stream_state(false);
 }
