@@ -496,6 +496,7 @@ void LzDecoder::set_window() {
   // Nothing of an earlier stream (or of the heap) can show through a damaged stream.
   std::memset(state_->window, 0, kWindowSize + kWindowSlack);
   std::memset(state_->input.buffer, 0, BitReader::kBufferSize + BitReader::kSlack);
+  state_->vm.clear();
   state_->reset_stream_state(false);
 }
 

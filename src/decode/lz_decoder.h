@@ -14,7 +14,8 @@ class LzDecoder {
   LzDecoder& operator=(const LzDecoder&) = delete;
 
   // Allocates the window (out of memory is fatal) and resets the stream state. The
-  // window and the input buffer start out zero, also when this is called again.
+  // window, the input buffer and the filter machine start out zero, also when this is
+  // called again.
   void set_window();
   // Decodes one file; solid continues the previous file's stream. Other versions than
   // 29 and 36 do nothing.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "decode/bit_reader.h"
+#include "decode/filter_vm.h"
 #include "decode/huffman.h"
 #include "decode/lz_decoder.h"
 #include "platform/memory.h"
@@ -30,12 +31,8 @@ constexpr int kRepeatLengthQuickBits = 7;
 
 enum class BlockType : uint8_t { kLz, kPpm };
 
-// A queued filter invocation as the flush sees it.
-struct PendingFilter {
-  uint32_t block_start = 0;   // window position
-  uint32_t block_length = 0;
-  bool skip_once = false;
-};
+// A queued filter invocation; the flush sees its block_start, block_length and skip_once.
+using PendingFilter = FilterRecord;
 
 struct LzDecoder::State {
   State(LzDecoder& owner, DataPipe* pipe);
@@ -95,6 +92,16 @@ struct LzDecoder::State {
   bool read_filter_record_lz();
   bool read_filter_record_ppm();
   void reset_filters();
+
+  // Filters (lz_filter_records.cpp): the machine, whose memory is allocated at the first
+  // record; the stored filters by number, the block length of each one's last use and
+  // the number of the filter used last.
+  FilterVm vm;
+  GrowArray<FilterRecord*> filters;
+  GrowArray<uint32_t> last_span_lengths;
+  uint32_t current_filter = 0;
+  // Parses a record body (flags in first_byte) and queues its invocation.
+  bool add_filter(uint32_t first_byte, const uint8_t* bytes, uint32_t count);
   // Runs the pending invocation at index k, whose block [start, start + length) is fully
   // decoded, and the invocations chained to it; removes them from the list and returns
   // the final result.

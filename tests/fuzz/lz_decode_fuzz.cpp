@@ -1,7 +1,8 @@
 // Fuzz target for the LZ decoder: the input describes a run of up to three files (solid
 // or not, expected size, how the pipe hands out the packed bytes, a read error); the
 // fast decoder and the plain reference decoder run it side by side and must agree on
-// every byte written, every write and read call and every produced size.
+// every byte written, every write and read call and every produced size. Streams with
+// filter records run the filter machines of both (lz_filter_seeds.cpp makes seeds).
 //
 // Input: byte 0 = number of files - 1 (mod 3); per file a 6-byte record
 //   flags (bit 0 solid, bits 1-2 pipe chunk class, bit 3 read error, bits 4-5 error
@@ -32,8 +33,9 @@ struct Seen {
   std::vector<int64_t> produced;
 };
 
-// One decoder of each kind for the whole process; set_window gives it a zero window
-// and input buffer for every run, so that a run does not depend on the ones before.
+// One decoder of each kind for the whole process; set_window gives it a zero window,
+// input buffer and filter machine for every run, so that a run does not depend on the
+// ones before.
 template <class Decoder>
 Seen run(const std::vector<File>& files) {
   static lztest::MemoryPipe pipe;

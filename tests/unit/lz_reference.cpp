@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "extract/data_pipe.h"
+#include "lz_reference_vm.h"
 
 namespace lzref {
 namespace {
@@ -107,10 +108,14 @@ uint32_t decode_symbol(Reader& in, const Table& t) {
   return t.symbols_by_code[index];
 }
 
-Decoder::Decoder(DataPipe* pipe) : pipe_(pipe) {}
+Decoder::Decoder(DataPipe* pipe) : pipe_(pipe), body_(new Reader) {}
+
+Decoder::~Decoder() = default;
 
 void Decoder::set_window() {
   window_.assign(kSize, 0);
+  vm_.reset();
+  body_.reset(new Reader);
   std::fill(in_.buffer.begin(), in_.buffer.end(), 0);
   reset_stream_state(false);
 }
@@ -122,6 +127,7 @@ void Decoder::reset_stream_state(bool solid) {
     repeat_dist = repeat_len = 0;
     std::memset(prev_lengths_, 0, sizeof prev_lengths_);
     out_pos = flushed_pos = 0;
+    reset_filters();
   }
   in_.byte_pos = in_.bit_pos = 0;
   produced_size = 0;
@@ -232,8 +238,175 @@ bool Decoder::copy_match(uint32_t len, uint32_t dist) {
 }
 
 void Decoder::flush_window() {
-  emit_range(flushed_pos, out_pos);
+  uint32_t border = flushed_pos;
+  uint32_t size = (out_pos - border) & kMask;
+  for (size_t k = 0; k < pending_.size(); k++) {
+    Record* f = pending_[k].get();
+    if (!f) continue;
+    if (f->skip_once) {
+      f->skip_once = false;
+      continue;
+    }
+    uint32_t start = f->block_start, length = f->block_length;
+    if (((start - border) & kMask) >= size) continue;
+    if (border != start) {
+      emit_range(border, start);
+      border = start;
+      size = (out_pos - border) & kMask;
+    }
+    if (length > size) {
+      for (size_t j = k; j < pending_.size(); j++) {
+        if (pending_[j]) pending_[j]->skip_once = false;
+      }
+      flushed_pos = border;
+      return;
+    }
+    uint32_t end = (start + length) & kMask;
+    // The block into the machine memory at 0, clipped at its end.
+    auto place = [&](uint32_t address, const uint8_t* from, uint32_t n) {
+      for (uint32_t i = 0; i < n && address + i < kVmSize; i++) vm_->mem[address + i] = from[i];
+    };
+    if (start < end || end == 0) {
+      place(0, window_.data() + start, length);
+    } else {
+      place(0, window_.data() + start, kSize - start);
+      if (kSize - start < kVmSize) place(kSize - start, window_.data(), end);
+    }
+    vm_->run(*f, *filters_[f->parent], static_cast<uint64_t>(produced_size));
+    uint32_t at = f->prog.result_addr, n = f->prog.result_size;
+    pending_[k].reset();
+    while (k + 1 < pending_.size() && pending_[k + 1] && pending_[k + 1]->block_start == start &&
+           pending_[k + 1]->block_length == n && !pending_[k + 1]->skip_once) {
+      k++;
+      std::vector<uint8_t> result(vm_->mem.begin() + at, vm_->mem.begin() + at + n);
+      place(0, result.data(), n);
+      Record* g = pending_[k].get();
+      vm_->run(*g, *filters_[g->parent], static_cast<uint64_t>(produced_size));
+      at = g->prog.result_addr;
+      n = g->prog.result_size;
+      pending_[k].reset();
+    }
+    pipe_->write(vm_->mem.data() + at, static_cast<int>(n));
+    produced_size += n;
+    border = end;
+    size = (out_pos - border) & kMask;
+  }
+  emit_range(border, out_pos);
   flushed_pos = out_pos;
+}
+
+bool Decoder::read_filter_record() {
+  uint32_t first = in_.read_bits(8);
+  uint32_t length = (first & 7) + 1;
+  if (length == 7) length = in_.read_bits(8) + 7;
+  else if (length == 8) length = in_.read_bits(16);
+  std::vector<uint8_t> body;
+  for (uint32_t i = 0; i < length; i++) {
+    if (in_.byte_pos >= data_end_ - 1) {
+      bool ok = refill_buffer();
+      if (!ok && i != length - 1) return false;
+    }
+    body.push_back(static_cast<uint8_t>(in_.read_bits(8)));
+    // Bytes beyond a short body are whatever earlier records left there, also those of
+    // records that failed while they were read.
+    if (i < 32768) body_->buffer[i] = body.back();
+  }
+  return add_filter(first, body);
+}
+
+void Decoder::reset_filters() {
+  filters_.clear();
+  pending_.clear();
+  last_lengths_.clear();
+  current_filter_ = 0;
+}
+
+bool Decoder::add_filter(uint32_t first, const std::vector<uint8_t>& body) {
+  if (!vm_) vm_.reset(new Vm);
+  Reader& in = *body_;
+  for (size_t i = 0; i < body.size() && i < 32768; i++) in.buffer[i] = body[i];
+  in.byte_pos = in.bit_pos = 0;
+  uint32_t n;
+  if (first & 0x80) {
+    n = read_number(in);
+    if (n == 0) reset_filters();
+    else n -= 1;
+  } else {
+    n = current_filter_;
+  }
+  if (n > filters_.size() || n > last_lengths_.size()) return false;
+  current_filter_ = n;
+  bool is_new = n == filters_.size();
+  if (is_new && n > 1024) return false;
+  if (is_new) {
+    filters_.emplace_back(new Record);
+    last_lengths_.push_back(0);
+  } else {
+    filters_[n]->use_count++;
+  }
+  Record& stored = *filters_[n];
+  std::unique_ptr<Record> made(new Record);
+  Record& f = *made;
+  f.parent = n;
+  f.use_count = stored.use_count;
+  std::vector<std::unique_ptr<Record>> kept;
+  for (auto& e : pending_) {
+    if (e) kept.push_back(std::move(e));
+  }
+  size_t slot = kept.size();
+  kept.resize(pending_.size() > slot ? pending_.size() : slot + 1);
+  pending_ = std::move(kept);
+  pending_[slot] = std::move(made);
+  auto fail = [&] {
+    pending_[slot].reset();
+    return false;
+  };
+
+  uint32_t offset = read_number(in);
+  if (first & 0x40) offset += 258;
+  f.block_start = (offset + out_pos) & kMask;
+  if (first & 0x20) f.block_length = read_number(in);
+  else f.block_length = last_lengths_[n];
+  last_lengths_[n] = f.block_length;
+  f.skip_once = flushed_pos != out_pos && ((flushed_pos - out_pos) & kMask) <= offset;
+  for (uint32_t& r : f.prog.regs) r = 0;
+  f.prog.regs[3] = 0x3C000;
+  f.prog.regs[4] = f.block_length;
+  f.prog.regs[5] = f.use_count;
+  if (first & 0x10) {
+    uint32_t mask = in.read_bits(7);
+    for (int k = 0; k < 7; k++) {
+      if (mask & (1u << k)) f.prog.regs[k] = read_number(in);
+    }
+  }
+  if (is_new) {
+    uint32_t code_size = read_number(in);
+    if (code_size == 0 || code_size >= 0x10000) return fail();
+    std::vector<uint8_t> code;
+    for (uint32_t i = 0; i < code_size; i++) {
+      if (in.byte_pos + 3 >= 32768) return fail();
+      code.push_back(static_cast<uint8_t>(in.read_bits(8)));
+    }
+    vm_->prepare(code.data(), code_size, stored.prog);
+  }
+  f.prog.shared = &stored.prog.code;
+  if (!stored.prog.statics.empty() && stored.prog.statics.size() < 8192) f.prog.statics = stored.prog.statics;
+  f.prog.global.assign(64, 0);
+  for (int k = 0; k < 7; k++) set_word(f.prog.global, 4 * k, f.prog.regs[k]);
+  set_word(f.prog.global, 0x1C, f.block_length);
+  set_word(f.prog.global, 0x20, 0);
+  set_word(f.prog.global, 0x2C, f.use_count);
+  if (first & 0x08) {
+    if (in.byte_pos + 3 >= 32768) return fail();
+    uint32_t data_size = read_number(in);
+    if (data_size > 0x1FC0) return fail();
+    f.prog.global.resize(64 + data_size);
+    for (uint32_t i = 0; i < data_size; i++) {
+      if (in.byte_pos + 3 >= 32768) return fail();
+      f.prog.global[64 + i] = static_cast<uint8_t>(in.read_bits(8));
+    }
+  }
+  return true;
 }
 
 void Decoder::emit_range(uint32_t from, uint32_t to) {
@@ -322,7 +495,7 @@ void Decoder::decode_file(int version, bool solid) {
         break;
       }
     } else if (s == 257) {
-      break;  // filter records are not decoded
+      if (!read_filter_record()) break;
     } else if (s == 258) {
       if (repeat_len != 0) {
         if (!copy_match(repeat_len, repeat_dist)) return;

@@ -1,13 +1,18 @@
 // A plain, literal LZ decoder for comparison with the fast one: a bit reader with a
-// 3-byte peek, the comparison-tree symbol decoder and byte-by-byte match copies.
+// 3-byte peek, the comparison-tree symbol decoder, byte-by-byte match copies, and
+// filter records run in a plain filter machine (lz_reference_vm.h).
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class DataPipe;
 
 namespace lzref {
+
+class Vm;
+struct Record;
 
 struct Table {
   uint32_t symbol_count = 0;
@@ -33,6 +38,7 @@ uint32_t decode_symbol(Reader& in, const Table& t);
 class Decoder {
  public:
   explicit Decoder(DataPipe* pipe);
+  ~Decoder();
   void set_window();
   void decode_file(int version, bool solid);
 
@@ -56,6 +62,9 @@ class Decoder {
   void flush_window();
   void emit_range(uint32_t from, uint32_t to);
   void emit_bytes(const uint8_t* bytes, uint32_t n);
+  bool read_filter_record();
+  bool add_filter(uint32_t first, const std::vector<uint8_t>& body);
+  void reset_filters();
 
   DataPipe* pipe_;
   Reader in_;
@@ -63,6 +72,15 @@ class Decoder {
   std::vector<uint8_t> window_;
   Table precode_, literal_, distance_, low_distance_, repeat_length_;
   uint8_t prev_lengths_[404] = {};
+
+  // Filters: the machine from the first record on, stored filters, pending invocations
+  // (null once run), last block length per stored filter, last filter number.
+  std::unique_ptr<Vm> vm_;
+  std::unique_ptr<Reader> body_;
+  std::vector<std::unique_ptr<Record>> filters_;
+  std::vector<std::unique_ptr<Record>> pending_;
+  std::vector<uint32_t> last_lengths_;
+  uint32_t current_filter_ = 0;
 };
 
 }  // namespace lzref
