@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "decode/ppm_decoder.h"
+
 class DataPipe;
 
 namespace lzref {
@@ -63,6 +65,10 @@ class Decoder {
   std::vector<uint8_t> window_;
   Table precode_, literal_, distance_, low_distance_, repeat_length_;
   uint8_t prev_lengths_[404] = {};
+  // PPM blocks: the module's PPM decoder; the reference only frames them.
+  PpmDecoder ppm_;
+  uint32_t ppm_escape_ = 2;
+  bool ppm_step(bool* stop);
 };
 
 }  // namespace lzref
