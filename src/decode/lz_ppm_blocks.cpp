@@ -1,7 +1,10 @@
-// PPM blocks in the LZ stream. Not decoded by this build yet: a PPM block header fails
-// like a PPM block that cannot start, which ends the file's decoding.
+// PPM blocks in the LZ stream: the PPM decoder reads its bytes from the LZ decoder's
+// input buffer.
 #include "decode/lz_state.h"
 
-bool LzDecoder::State::ppm_start_block() { return false; }
+bool LzDecoder::State::ppm_start_block() {
+  ppm.attach(input.buffer, &input.byte_pos, [](void* s) { return static_cast<State*>(s)->refill_buffer(); }, this);
+  return ppm.start_block(&ppm_escape);
+}
 
-int LzDecoder::State::ppm_decode_byte() { return -1; }
+int LzDecoder::State::ppm_decode_byte() { return ppm.decode_byte(); }

@@ -6,6 +6,7 @@
 #include "decode/filter_vm.h"
 #include "decode/huffman.h"
 #include "decode/lz_decoder.h"
+#include "decode/ppm_decoder.h"
 #include "platform/memory.h"
 #include "platform/types.h"
 
@@ -66,6 +67,8 @@ struct LzDecoder::State {
   bool have_tables = false;
   BlockType block_type = BlockType::kLz;
   uint32_t ppm_escape = 2;
+  // PPM blocks: the model and its arena live on across blocks and files.
+  PpmDecoder ppm;
 
   // Filter invocations in order of arrival; empty slots are null.
   GrowArray<PendingFilter*> pending;

@@ -4,10 +4,11 @@
 // every byte written, every write and read call and every produced size. Streams with
 // filter records run the filter machines of both (lz_filter_seeds.cpp makes seeds).
 //
-// Input: byte 0 = number of files - 1 (mod 3); per file a 6-byte record
+// Input: byte 0 below 0x80 = number of files - 1 (mod 3); per file a 6-byte record
 //   flags (bit 0 solid, bits 1-2 pipe chunk class, bit 3 read error, bits 4-5 error
 //   index), expected size (3 bytes, little-endian), packed length (2 bytes), then the
 //   packed bytes of all files. A short input gives short files.
+// Byte 0 from 0x80 on: PPM blocks (ppm_case below).
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "../unit/lz_reference.h"
 #include "../unit/lz_test_support.h"
 #include "decode/lz_decoder.h"
+#include "encode/ppm_encoder.h"
 
 namespace {
 
@@ -33,16 +35,12 @@ struct Seen {
   std::vector<int64_t> produced;
 };
 
-// One decoder of each kind for the whole process; set_window gives it a zero window,
-// input buffer and filter machine for every run, so that a run does not depend on the
-// ones before.
+// Fresh decoders for every run: nothing of an earlier run (window, input buffer, PPM
+// model) shows through.
 template <class Decoder>
 Seen run(const std::vector<File>& files) {
-  static lztest::MemoryPipe pipe;
-  static Decoder dec(&pipe);
-  pipe.output.clear();
-  pipe.write_sizes.clear();
-  pipe.read_requests.clear();
+  lztest::MemoryPipe pipe;
+  Decoder dec(&pipe);
   dec.set_window();
   Seen seen;
   for (const File& f : files) {
@@ -59,10 +57,63 @@ Seen run(const std::vector<File>& files) {
   return seen;
 }
 
+void compare(const std::vector<File>& files) {
+  Seen fast = run<LzDecoder>(files);
+  Seen ref = run<lzref::Decoder>(files);
+  if (fast.produced != ref.produced || fast.writes != ref.writes || fast.reads != ref.reads ||
+      fast.output != ref.output) {
+    __builtin_trap();
+  }
+}
+
+// PPM blocks. Byte 0 bit 6 clear: byte 1 gives the flags of a new-model header (1 MB of
+// model memory), the rest of the input is the coded data. Bit 6 set: byte 1 gives the
+// order (bit 7: as two solid files), the low 3 bits of byte 2 a number of 3-byte damage
+// records (position in the packed data, 16 bits, and a value to xor there), the rest is
+// data that the packer's encoder codes; undamaged, it must come back unchanged.
+int ppm_case(const uint8_t* data, size_t size) {
+  if (size < 3) return 0;
+  std::vector<File> files;
+  if (!(data[0] & 0x40)) {
+    File f{{static_cast<uint8_t>(0xA0 | (data[1] & 0x5F)), 0}, 1 << 18, false, 1 << 30, -1};
+    f.packed.insert(f.packed.end(), data + 2, data + size);
+    files.push_back(f);
+    compare(files);
+    return 0;
+  }
+  size_t damages = data[2] & 7, at = 3;
+  if (at + 3 * damages > size) return 0;
+  const uint8_t* damage = data + at;
+  at += 3 * damages;
+  std::vector<uint8_t> plain(data + at, data + size);
+  PpmEncoder enc(2 + data[1] % 63, 1);
+  size_t half = data[1] & 0x80 ? plain.size() / 2 : plain.size();
+  for (int k = 0; k < 2; k++) {
+    size_t from = k ? half : 0, to = k ? plain.size() : half;
+    if (k && from == to) break;
+    File f{{}, static_cast<int64_t>(to - from), k > 0, 1 << 30, -1};
+    enc.encode_file(plain.data() + from, to - from, k > 0, k == 0 && half < plain.size(), f.packed);
+    files.push_back(f);
+  }
+  for (size_t d = 0; d < damages; d++) {
+    std::vector<uint8_t>& p = files[damage[3 * d] & 1 ? files.size() - 1 : 0].packed;
+    p[(damage[3 * d] | damage[3 * d + 1] << 8) % p.size()] ^= damage[3 * d + 2];
+  }
+  Seen fast = run<LzDecoder>(files);
+  Seen ref = run<lzref::Decoder>(files);
+  if (fast.produced != ref.produced || fast.writes != ref.writes || fast.reads != ref.reads ||
+      fast.output != ref.output) {
+    __builtin_trap();
+  }
+  if (damages == 0 && fast.output != plain) __builtin_trap();
+  return 0;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
+  if (data[0] & 0x80) return ppm_case(data, size);
   size_t count = data[0] % 3 + 1;
   size_t at = 1;
   std::vector<File> files;
@@ -86,11 +137,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     files[k].packed.assign(data + at, data + at + n);
     at += n;
   }
-  Seen fast = run<LzDecoder>(files);
-  Seen ref = run<lzref::Decoder>(files);
-  if (fast.produced != ref.produced || fast.writes != ref.writes || fast.reads != ref.reads ||
-      fast.output != ref.output) {
-    __builtin_trap();
-  }
+  compare(files);
   return 0;
 }

@@ -329,12 +329,12 @@ TEST_F(LzDecode, FilesThatEndEarly) {
        0, "", false},
       {"PPM block at the start",
        [] { return Bytes{0x80, 0x00, 0x12, 0x34, 0x56}; }, -1, "", false},
-      {"PPM block after an end of block",
+      {"PPM block without a model after an end of block",
        [&] {
          Script s = abc();
          s.w.new_table();
          s.w.bw.align();
-         s.w.bw.put(0xA5, 8);
+         s.w.bw.put(0x85, 8);
          s.w.bw.put(0x5A, 8);
          return s.w.bytes(8);
        },

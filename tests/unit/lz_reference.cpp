@@ -128,6 +128,7 @@ void Decoder::reset_stream_state(bool solid) {
     std::memset(prev_lengths_, 0, sizeof prev_lengths_);
     out_pos = flushed_pos = 0;
     reset_filters();
+    ppm_escape_ = 2;
   }
   in_.byte_pos = in_.bit_pos = 0;
   produced_size = 0;
@@ -157,7 +158,9 @@ bool Decoder::read_block_header() {
   uint32_t flags = in_.peek16();
   if (flags & 0x8000) {
     ppm_block = true;
-    return false;  // PPM blocks are not decoded
+    ppm_.attach(in_.buffer.data(), &in_.byte_pos, [](void* d) { return static_cast<Decoder*>(d)->refill_buffer(); },
+                this);
+    return ppm_.start_block(&ppm_escape_);
   }
   ppm_block = false;
   low_bits_prev = 0;
@@ -426,6 +429,41 @@ void Decoder::emit_bytes(const uint8_t* bytes, uint32_t n) {
   produced_size += n;
 }
 
+// One PPM step; false leaves the loop, *stop ends the file at once (it is complete).
+bool Decoder::ppm_step(bool* stop) {
+  int c = ppm_.decode_byte();
+  if (c < 0) return false;
+  if (static_cast<uint32_t>(c) != ppm_escape_) {
+    window_[out_pos] = static_cast<uint8_t>(c);
+    out_pos++;
+    return true;
+  }
+  int n = ppm_.decode_byte();
+  if (n == 0) return read_block_header();
+  if (n == 2 || n < 0) return false;
+  if (n == 3) return false;  // filter records are not decoded
+  if (n == 4 || n == 5) {
+    uint32_t dist = 1, len;
+    if (n == 4) {
+      int d[3], l;
+      for (int& x : d) x = ppm_.decode_byte();
+      l = ppm_.decode_byte();
+      if (d[0] < 0 || d[1] < 0 || d[2] < 0 || l < 0) return false;
+      dist = (static_cast<uint32_t>(d[0]) << 16 | static_cast<uint32_t>(d[1]) << 8 | static_cast<uint32_t>(d[2])) + 2;
+      len = static_cast<uint32_t>(l) + 32;
+    } else {
+      int l = ppm_.decode_byte();
+      if (l < 0) return false;
+      len = static_cast<uint32_t>(l) + 4;
+    }
+    *stop = !copy_match(len, dist);
+    return true;
+  }
+  window_[out_pos] = static_cast<uint8_t>(c);
+  out_pos++;
+  return true;
+}
+
 void Decoder::decode_file(int version, bool solid) {
   if (version != 29 && version != 36) return;
   reset_stream_state(solid);
@@ -441,6 +479,12 @@ void Decoder::decode_file(int version, bool solid) {
     if (flushed_pos != out_pos && ((flushed_pos - out_pos) & kMask) < 260) {
       flush_window();
       if (produced_size > expected_size) return;
+    }
+    if (ppm_block) {
+      bool stop = false;
+      if (!ppm_step(&stop)) break;
+      if (stop) return;
+      continue;
     }
     uint32_t s = decode_symbol(in_, literal_);
     if (s < 256) {

@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "decode/ppm_decoder.h"
+
 class DataPipe;
 
 namespace lzref {
@@ -81,6 +83,10 @@ class Decoder {
   std::vector<std::unique_ptr<Record>> pending_;
   std::vector<uint32_t> last_lengths_;
   uint32_t current_filter_ = 0;
+  // PPM blocks: the module's PPM decoder; the reference only frames them.
+  PpmDecoder ppm_;
+  uint32_t ppm_escape_ = 2;
+  bool ppm_step(bool* stop);
 };
 
 }  // namespace lzref
